@@ -1,0 +1,30 @@
+# The two commands of the README: `make run` builds the game and starts it in this terminal,
+# `make test` builds everything and runs every test.
+
+BUILD_PACKAGES := g++ cmake ninja-build make
+TEST_PACKAGES := $(BUILD_PACKAGES) libgtest-dev tmux clang-14 libclang-rt-14-dev
+RELEASE := build/release
+TESTING := build/test
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: run build test clean format
+
+run: build
+	./$(RELEASE)/vorlix
+
+build:
+	@tools/require-packages $(BUILD_PACKAGES)
+	@cmake -S . -B $(RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(RELEASE) --target vorlix
+
+test:
+	@tools/require-packages $(TEST_PACKAGES)
+	cmake -S . -B $(TESTING) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLIX_SANITIZE=ON -DVORLIX_TESTS=ON
+	cmake --build $(TESTING)
+	ctest --test-dir $(TESTING) --output-on-failure -j $(JOBS)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build

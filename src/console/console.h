@@ -1,0 +1,72 @@
+#pragma once
+// The console: the one path between the game and its screen, keyboard, clock and files, and the
+// screen furniture drawn through it (frame, panels, menu text, help viewer).
+
+#include <memory>
+#include <string_view>
+
+#include "console/screen_model.h"
+#include "console/terminal.h"
+
+#if defined(__GNUC__) || defined(__clang__)
+#define VORLIX_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define VORLIX_PRINTF(fmt, args)
+#endif
+
+// The playfield inside the '#' border.
+inline constexpr int kPlayfieldLeft = 2;
+inline constexpr int kPlayfieldRight = 99;
+inline constexpr int kPlayfieldTop = 2;
+inline constexpr int kPlayfieldBottom = 39;
+
+inline constexpr char kEscKey = 27;
+
+// Every console operation below goes to this terminal. Attaching one also starts the pacing of
+// WaitPaced afresh, as at the start of a process.
+void AttachTerminal(Terminal& terminal);
+
+// The terminal this program runs in, ready for drawing, or nullptr (with a reason on standard
+// error) when standard input or output is not an interactive terminal.
+std::unique_ptr<Terminal> OpenSystemTerminal();
+
+void GotoXY(int x, int y);
+void PutCharAt(int x, int y, char ch);
+void SetColour(Colour colour);
+void WriteText(const char* format, ...) VORLIX_PRINTF(1, 2);
+void ClearScreen();
+void ClearPlayfield();
+
+// Returns once `ms` milliseconds have passed since the previous WaitPaced anywhere in the program
+// returned; the first call of all waits the full `ms`.
+void WaitPaced(unsigned ms);
+// The next key code, upper-cased.
+char WaitKey();
+// Throws away every key code that is already waiting; never waits for a new one.
+void DrainKeys();
+// The game loop's own poll: whether a key code waits, and the raw code (0..255) when one does.
+bool KeyHit();
+int GetKey();
+
+bool FileExists(const char* path);
+// Replaces the file at `path` with `contents` so that it is always either the old file or the new
+// one, whole: a crash or a full disk never leaves it cut short. False when it could not be done.
+bool ReplaceFile(const char* path, std::string_view contents);
+
+// Start-up steps (font, hidden cursor, screen size), as far as the platform allows them.
+void SetConsoleFont();
+void HideCursor();
+void FitConsole();
+
+// The best score of all games, loaded at start-up and raised at game over.
+extern int high_score;
+
+inline constexpr const char* game_title = "Vorlix";
+
+void DrawFrame();
+void DrawScorePanel(int score);
+void DrawInfoPanel(int head_x, int head_y, int length, int food_x, int food_y, int delay);
+void DrawMenu(bool has_save);
+
+// Types "help.txt" into the playfield and waits for a key.
+void ShowHelp();

@@ -1,0 +1,56 @@
+#include "console/screen_model.h"
+
+namespace {
+constexpr int kTabWidth = 8;
+}
+
+char VisibleByte(char ch) {
+  const auto byte = static_cast<unsigned char>(ch);
+  return (byte < 0x20 || byte == 0x7f) ? '?' : ch;
+}
+
+void ScreenModel::MoveCursor(int x, int y) {
+  if (x < 0 || x >= kScreenWidth || y < 0 || y >= kScreenHeight) return;
+  x_ = x;
+  y_ = y;
+}
+
+bool ScreenModel::Write(char ch) {
+  switch (ch) {
+    case '\a':
+      return true;
+    case '\n':
+      if (y_ < kScreenHeight) NextLine();
+      return false;
+    case '\t':
+      do Fill(' ');
+      while (y_ < kScreenHeight && x_ % kTabWidth != 0);
+      return false;
+    default:
+      Fill(VisibleByte(ch));
+      return false;
+  }
+}
+
+void ScreenModel::Fill(char ch) {
+  if (y_ >= kScreenHeight) return;  // past the last row: nothing scrolls, the text is dropped
+  cells_[Index(x_, y_)] = Cell{ch, colour_};
+  if (++x_ == kScreenWidth) NextLine();
+}
+
+void ScreenModel::NextLine() {
+  x_ = 0;
+  ++y_;
+}
+
+void ScreenModel::Clear() {
+  cells_.fill(Cell{' ', Colour::Normal});
+  x_ = 0;
+  y_ = 0;
+}
+
+std::string ScreenModel::Row(int y) const {
+  std::string row(kScreenWidth, ' ');
+  for (int x = 0; x < kScreenWidth; ++x) row[x] = At(x, y).ch;
+  return row;
+}

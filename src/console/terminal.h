@@ -1,0 +1,55 @@
+#pragma once
+// The seam between the game and the machine it runs on. Everything the console layer needs from a
+// platform is one of these few operations; the POSIX terminal, the Windows console and the
+// in-memory terminal of the tests each implement them.
+
+#include <cstdint>
+
+// Text attributes as the Windows console knows them: bit 0 blue, bit 1 green, bit 2 red, bit 3
+// intensity, always on a black background.
+enum class Colour : std::uint16_t {
+  Green = 2,
+  Red = 4,
+  Normal = 7,
+  DarkGrey = 8,
+  LightBlue = 9,
+  LightGreen = 10,
+  LightCyan = 11,
+  LightMagenta = 13,
+};
+
+// A millisecond count that rises steadily and wraps from 4294967295 to 0. Differences between two
+// readings are taken modulo 2^32, which keeps them right across the wrap.
+using TickCount = std::uint32_t;
+
+class Terminal {
+ public:
+  virtual ~Terminal() = default;
+
+  // Puts the output cursor at (x, y); a position off the screen leaves it where it was.
+  virtual void MoveCursor(int x, int y) = 0;
+  // Writes one character at the cursor in the current colour. '\n', '\t' and '\a' keep their
+  // console meaning (next line, next tab stop, bell); every other character fills one cell.
+  virtual void WriteChar(char ch) = 0;
+  virtual void SetColour(Colour colour) = 0;
+  // Blanks the whole screen and puts the cursor at (0, 0).
+  virtual void Clear() = 0;
+  // Makes everything written so far visible. Called before every wait and key read.
+  virtual void Flush() = 0;
+
+  // Start-up steps that only some platforms can carry out.
+  virtual void SetFont() = 0;
+  virtual void HideCursor() = 0;
+  // Makes the screen 155 columns by 42 rows, or waits until it is at least that large.
+  virtual void FitScreen() = 0;
+
+  // Whether a key code is waiting; never waits itself.
+  virtual bool KeyPending() = 0;
+  // The next key code (0..255), waiting as long as it takes for one.
+  virtual int ReadKey() = 0;
+
+  virtual TickCount Now() = 0;
+  // Sleeps until Now() has reached `deadline` (compared modulo 2^32), or a little earlier if
+  // something needs the program's attention; callers check the clock again.
+  virtual void SleepUntil(TickCount deadline) = 0;
+};
