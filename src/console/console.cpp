@@ -13,7 +13,9 @@ Terminal* active_terminal = nullptr;
 // The pacing mark of WaitPaced, shared by every paced wait in the program; unset until the first.
 std::optional<TickCount> last_tick;
 
-Terminal& Active() { return *active_terminal; }
+Terminal& Active() {
+  return *active_terminal;
+}
 
 char UpperCase(int code) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(code)));
@@ -26,14 +28,18 @@ void AttachTerminal(Terminal& terminal) {
   last_tick.reset();
 }
 
-void GotoXY(int x, int y) { Active().MoveCursor(x, y); }
+void GotoXY(int x, int y) {
+  Active().MoveCursor(x, y);
+}
 
 void PutCharAt(int x, int y, char ch) {
   GotoXY(x, y);
   Active().WriteChar(ch);
 }
 
-void SetColour(Colour colour) { Active().SetColour(colour); }
+void SetColour(Colour colour) {
+  Active().SetColour(colour);
+}
 
 void WriteText(const char* format, ...) {
   char small[256];
@@ -54,7 +60,9 @@ void WriteText(const char* format, ...) {
   for (int i = 0; i < length; ++i) Active().WriteChar(text[i]);
 }
 
-void ClearScreen() { Active().Clear(); }
+void ClearScreen() {
+  Active().Clear();
+}
 
 void ClearPlayfield() {
   for (int x = kPlayfieldLeft; x <= kPlayfieldRight; ++x) {
@@ -81,7 +89,9 @@ int GetKey() {
   return Active().ReadKey();
 }
 
-char WaitKey() { return UpperCase(GetKey()); }
+char WaitKey() {
+  return UpperCase(GetKey());
+}
 
 void DrainKeys() {
   while (KeyHit()) WaitKey();
@@ -94,6 +104,12 @@ bool FileExists(const char* path) {
   return true;
 }
 
-void SetConsoleFont() { Active().SetFont(); }
-void HideCursor() { Active().HideCursor(); }
-void FitConsole() { Active().FitScreen(); }
+void SetConsoleFont() {
+  Active().SetFont();
+}
+void HideCursor() {
+  Active().HideCursor();
+}
+void FitConsole() {
+  Active().FitScreen();
+}

@@ -4,8 +4,9 @@
 
 void MemoryTerminal::PressAt(std::uint64_t at, int code) {
   // Keys scheduled for the same moment keep the order in which they were scheduled.
-  const auto later = std::upper_bound(keys_.begin(), keys_.end(), at,
-                                      [](std::uint64_t t, const ScheduledKey& k) { return t < k.at; });
+  const auto later =
+      std::upper_bound(keys_.begin(), keys_.end(), at,
+                       [](std::uint64_t t, const ScheduledKey& k) { return t < k.at; });
   keys_.insert(later, ScheduledKey{at, code});
 }
 
@@ -26,7 +27,9 @@ void MemoryTerminal::WriteChar(char ch) {
   if (screen_.Write(ch)) ++bells_;
 }
 
-bool MemoryTerminal::KeyPending() { return !keys_.empty() && keys_.front().at <= elapsed_; }
+bool MemoryTerminal::KeyPending() {
+  return !keys_.empty() && keys_.front().at <= elapsed_;
+}
 
 int MemoryTerminal::ReadKey() {
   if (on_key_wait) on_key_wait(*this);
