@@ -1,1 +1,52 @@
-// stub, being written
+// The end of every game played: the red snake, the final score and the best score.
+
+#include <string>
+
+#include "console/console.h"
+#include "game/game_state.h"
+
+namespace {
+
+void StoreBestScore(int best) {
+  if (ReplaceFile("score.dat", std::to_string(best) + "\n")) return;
+  GotoXY(117, 16);
+  SetColour(Colour::Red);
+  WriteText("Cannot write the file \"score.dat\" !\a");
+  SetColour(Colour::Normal);
+}
+
+}  // namespace
+
+void ShowGameOver(Game& game) {
+  SetColour(Colour::Red);
+  for (Point cell : game.snake.body()) PutCharAt(cell.x, cell.y, '*');
+  SetColour(Colour::Normal);
+  ClearSidePanel();
+
+  GotoXY(121, 8);
+  SetColour(Colour::Red);
+  WriteText("GAME OVER !\a");
+  SetColour(Colour::Normal);
+
+  const int final_score = game.snake.length() - 2;
+  game.score = final_score;
+  if (final_score > high_score) {
+    GotoXY(117, 13);
+    SetColour(Colour::LightGreen);
+    WriteText("New High Score: %d !", final_score);
+    SetColour(Colour::Normal);
+    high_score = final_score;
+    StoreBestScore(final_score);
+  } else {
+    GotoXY(117, 12);
+    WriteText("Final score:\t %d", final_score);
+    GotoXY(117, 14);
+    WriteText("High score:\t %d", high_score);
+  }
+
+  GotoXY(117, 18);
+  DrainKeys();
+  WriteText("Press any key to continue.");
+  WaitKey();
+  game.snake.Release();
+}

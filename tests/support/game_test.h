@@ -1,0 +1,33 @@
+#pragma once
+// Helpers for whole games on the in-memory terminal: saved games to start from, and the screen
+// as it stood at each tick.
+
+#include <string>
+#include <vector>
+
+#include "snake/snake_body.h"
+#include "support/console_test.h"
+
+// The text of a "save.dat", as the game writes it.
+std::string SaveText(Direction direction, const std::vector<Point>& body, Point food, int score,
+                     int delay_ms);
+
+class GameTest : public ConsoleTest {
+ protected:
+  GameTest();
+
+  // Keys for the game: `code` pressed `at` milliseconds after the start.
+  void KeyAt(std::uint64_t at, int code) { term.PressAt(at, code); }
+  // The key that dismisses the game-over screen, long after everything else.
+  void KeyAfterTheEnd() { term.PressAt(kTheEnd, ' '); }
+
+  // The head's cell as the info panel shows it, and the panel's other lines, at tick `i`.
+  std::string PanelPosition(const ScreenModel& frame, int row) const;
+  Point HeadAt(std::size_t tick) const;
+
+  // The screen as it stood at the start of each paced wait, which ends every tick.
+  std::vector<ScreenModel> frames;
+  std::vector<std::uint64_t> frame_times;
+
+  static constexpr std::uint64_t kTheEnd = 100'000'000;
+};
