@@ -28,3 +28,17 @@ format:
 
 clean:
 	rm -rf build
+
+# The Windows console build, cross-compiled with MinGW-w64: `make windows` makes a static
+# build/windows/vorlix.exe, `make test-windows` plays it through under wine.
+WINDOWS_PACKAGES := cmake ninja-build make g++-mingw-w64-x86-64-posix wine tmux
+
+.PHONY: windows test-windows
+
+windows:
+	@tools/require-packages $(WINDOWS_PACKAGES)
+	@cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build build/windows --target vorlix
+
+test-windows: windows
+	tests/windows/smoke.sh build/windows/vorlix.exe
