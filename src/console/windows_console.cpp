@@ -359,7 +359,8 @@ class WindowsTerminal final : public Terminal {
 
   const bool under_wine_;
   FineTimer fine_timer_;
-  ScreenModel model_;  // where the game's cursor is, by the rules every platform shares
+  // Where the game's cursor is, by the rules every platform shares, and what each cell shows.
+  ScreenModel model_;
   std::optional<Colour> colour_;
   std::string run_;  // cells gathered for one write, from (run_x_, run_y_) along one row
   int run_x_ = 0;
