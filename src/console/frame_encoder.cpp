@@ -1,0 +1,310 @@
+#include "console/frame_encoder.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Grid = FrameEncoder::Grid;
+using Pen = FrameEncoder::Pen;
+using Position = FrameEncoder::Position;
+
+constexpr int kCells = kScreenWidth * kScreenHeight;
+
+// Every repaint starts from a known colour on the black background. Later colour changes set the
+// foreground only, so the background stays black: a clear and a blank cell always show black.
+constexpr std::string_view kRepaintStart = "\x1b[0;37;40m\x1b[2J";
+constexpr Colour kRepaintColour = Colour::Normal;
+constexpr std::string_view kClearScreen = "\x1b[2J";
+
+// Searching for the cheapest order is for the small frames of a game tick; larger frames are
+// drawn row by row or one colour after another, whichever is shorter.
+constexpr std::size_t kMostCellsToSearch = 32;
+constexpr std::size_t kMostColoursForEveryOrder = 4;
+
+// The glyphs of code page 437 for the bytes 128..255, as Unicode code points.
+constexpr std::array<char16_t, 128> kCodePage437 = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,  // Çüéâäàåç
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,  // êëèïîìÄÅ
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,  // ÉæÆôöòûù
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,  // ÿÖÜ¢£¥₧ƒ
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,  // áíóúñÑªº
+    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,  // ¿⌐¬½¼¡«»
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,  // ░▒▓│┤╡╢╖
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,  // ╕╣║╗╝╜╛┐
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,  // └┴┬├─┼╞╟
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,  // ╚╔╩╦╠═╬╧
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,  // ╨╤╥╙╘╒╓╫
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,  // ╪┘┌█▄▌▐▀
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,  // αßΓπΣσµτ
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,  // ΦΘΩδ∞φε∩
+    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,  // ≡±≥≤⌠⌡÷≈
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,  // °∙·√ⁿ²■ and no-break space
+};
+
+Cell Visible(Cell cell) {
+  cell.ch = VisibleByte(cell.ch);
+  return cell;
+}
+
+bool IsBlank(const Cell& cell) {
+  return cell.ch == ' ';
+}
+
+// A blank shows only the black background, whatever colour it was written in.
+bool LooksAlike(const Cell& a, const Cell& b) {
+  return a.ch == b.ch && (IsBlank(a) || a.colour == b.colour);
+}
+
+void AppendGlyph(std::string& out, char ch) {
+  const auto byte = static_cast<unsigned char>(VisibleByte(ch));
+  if (byte < 0x80) {
+    out += static_cast<char>(byte);
+    return;
+  }
+  const unsigned point = kCodePage437[byte - 0x80];
+  if (point < 0x800) {
+    out += static_cast<char>(0xc0 | (point >> 6));
+  } else {
+    out += static_cast<char>(0xe0 | (point >> 12));
+    out += static_cast<char>(0x80 | ((point >> 6) & 0x3f));
+  }
+  out += static_cast<char>(0x80 | (point & 0x3f));
+}
+
+// The console's attribute bits are blue 1, green 2, red 4 and bright 8; ANSI counts red 1,
+// green 2 and blue 4 up from 30, or from 90 for the bright colours.
+int AnsiForeground(Colour colour) {
+  const auto bits = static_cast<unsigned>(colour);
+  const int base = (bits & 8) != 0 ? 90 : 30;
+  return base + ((bits & 4) != 0 ? 1 : 0) + ((bits & 2) != 0 ? 2 : 0) + ((bits & 1) != 0 ? 4 : 0);
+}
+
+std::string ColourChange(Colour colour) {
+  return "\x1b[" + std::to_string(AnsiForeground(colour)) + "m";
+}
+
+// A control sequence with a count, which terminals take as 1 when it is left out.
+std::string CountedSequence(int count, char final_byte) {
+  return "\x1b[" + (count == 1 ? std::string() : std::to_string(count)) + final_byte;
+}
+
+std::string CursorTo(Position target) {
+  if (target.x == 0 && target.y == 0) return "\x1b[H";
+  const std::string row = std::to_string(target.y + 1);
+  if (target.x == 0) return "\x1b[" + row + "H";
+  return "\x1b[" + row + ";" + std::to_string(target.x + 1) + "H";
+}
+
+std::string VerticalMove(int rows) {
+  if (rows == 0) return {};
+  return rows > 0 ? CountedSequence(rows, 'B') : CountedSequence(-rows, 'A');
+}
+
+// Writes chosen cells one after another, reaching each by the cheapest way from where the cursor
+// stands, and keeps count of what the terminal's cursor and colour have become.
+class CellWriter {
+ public:
+  CellWriter(const Grid& desired, const Pen& pen) : desired_(desired), pen_(pen) {}
+
+  // The bytes that writing the cell at `index` would take now.
+  std::size_t CostOf(int index) const {
+    const Cell& cell = desired_[static_cast<std::size_t>(index)];
+    const bool recolour = !IsBlank(cell) && pen_.colour != cell.colour;
+    return MoveFor(PositionOf(index)).size() + (recolour ? ColourChange(cell.colour).size() : 0);
+  }
+
+  void Write(int index) {
+    const Position target = PositionOf(index);
+    bytes_ += MoveFor(target);
+    const Cell& cell = desired_[static_cast<std::size_t>(index)];
+    if (!IsBlank(cell) && pen_.colour != cell.colour) {
+      bytes_ += ColourChange(cell.colour);
+      pen_.colour = cell.colour;
+    }
+    AppendGlyph(bytes_, cell.ch);
+    // After the last column terminals differ: some wait to wrap, some have wrapped already.
+    if (target.x + 1 < kScreenWidth) {
+      pen_.cursor = Position{target.x + 1, target.y};
+    } else {
+      pen_.cursor.reset();
+    }
+  }
+
+  std::string& bytes() { return bytes_; }
+  const Pen& pen() const { return pen_; }
+
+ private:
+  static Position PositionOf(int index) { return {index % kScreenWidth, index / kScreenWidth}; }
+
+  std::string MoveFor(Position target) const {
+    if (pen_.cursor == target) return {};
+    std::string best = CursorTo(target);
+    if (pen_.cursor) {
+      const Position from = *pen_.cursor;
+      const std::string vertical = VerticalMove(target.y - from.y);
+      KeepShorter(best, vertical + HorizontalMove(from.x, target));
+      if (from.x != 0) KeepShorter(best, "\r" + vertical + HorizontalMove(0, target));
+    }
+    return best;
+  }
+
+  static void KeepShorter(std::string& best, std::string candidate) {
+    if (candidate.size() < best.size()) best = std::move(candidate);
+  }
+
+  // From column `from_x` to the target on the target's row.
+  std::string HorizontalMove(int from_x, Position target) const {
+    const int distance = target.x - from_x;
+    if (distance == 0) return {};
+    if (distance < 0) {
+      // A backspace is a one-byte step to the left.
+      const auto steps = static_cast<std::size_t>(-distance);
+      const std::string back = CountedSequence(-distance, 'D');
+      return steps < back.size() ? std::string(steps, '\b') : back;
+    }
+    std::string forward = CountedSequence(distance, 'C');
+    std::string retyped;
+    if (Retype(target.y, from_x, target.x, forward.size(), retyped)) return retyped;
+    return forward;
+  }
+
+  // Writing the cells from `from_x` up to `to_x` as they are wanted moves the cursor too, and is
+  // right whatever they show now, as long as none needs another colour. Worth it when it takes
+  // fewer than `limit` bytes.
+  bool Retype(int row, int from_x, int to_x, std::size_t limit, std::string& out) const {
+    for (int x = from_x; x < to_x; ++x) {
+      const auto index = static_cast<std::size_t>(row * kScreenWidth + x);
+      const Cell& cell = desired_[index];
+      if (!IsBlank(cell) && pen_.colour != cell.colour) return false;
+      AppendGlyph(out, cell.ch);
+      if (out.size() >= limit) return false;
+    }
+    return true;
+  }
+
+  const Grid& desired_;
+  Pen pen_;
+  std::string bytes_;
+};
+
+struct Drawing {
+  std::string bytes;
+  Pen pen;
+};
+
+// Groups of cells drawn one group after another, each in row order.
+using Passes = std::vector<std::vector<int>>;
+
+// Draws the passes in turn. With `cheapest_first`, each small pass is drawn by taking next the
+// cell that costs the fewest bytes to write from where the last one left the cursor.
+Drawing DrawPasses(const Grid& desired, const Pen& pen, Passes passes, bool cheapest_first) {
+  CellWriter writer(desired, pen);
+  for (std::vector<int>& pass : passes) {
+    if (!cheapest_first || pass.size() > kMostCellsToSearch) {
+      for (int index : pass) writer.Write(index);
+      continue;
+    }
+    while (!pass.empty()) {
+      auto next = pass.begin();
+      std::size_t cheapest = writer.CostOf(*next);
+      for (auto other = next + 1; other != pass.end(); ++other) {
+        const std::size_t cost = writer.CostOf(*other);
+        if (cost < cheapest) {
+          cheapest = cost;
+          next = other;
+        }
+      }
+      writer.Write(*next);
+      pass.erase(next);
+    }
+  }
+  return {std::move(writer.bytes()), writer.pen()};
+}
+
+// The changed cells one colour after another; blanks need no colour and go with the first.
+Passes InColourPasses(const std::vector<int>& changed, const Grid& desired,
+                      const std::vector<Colour>& colours) {
+  Passes passes(colours.size());
+  for (int index : changed) {
+    const Cell& cell = desired[static_cast<std::size_t>(index)];
+    for (std::size_t pass = 0; pass < colours.size(); ++pass) {
+      if (IsBlank(cell) ? pass == 0 : cell.colour == colours[pass]) passes[pass].push_back(index);
+    }
+  }
+  return passes;
+}
+
+// Draws the cells of `desired` that differ from `shown` in the order that costs the fewest bytes.
+Drawing DrawChanges(const Grid& shown, const Grid& desired, const Pen& pen) {
+  std::vector<int> changed;
+  std::vector<Colour> colours;
+  for (int index = 0; index < kCells; ++index) {
+    const Cell& cell = desired[static_cast<std::size_t>(index)];
+    if (LooksAlike(shown[static_cast<std::size_t>(index)], cell)) continue;
+    changed.push_back(index);
+    if (!IsBlank(cell) && std::find(colours.begin(), colours.end(), cell.colour) == colours.end()) {
+      colours.push_back(cell.colour);
+    }
+  }
+  const bool small = changed.size() <= kMostCellsToSearch;
+  Drawing best = DrawPasses(desired, pen, {changed}, false);
+  const auto consider = [&](Passes passes) {
+    Drawing drawing = DrawPasses(desired, pen, std::move(passes), true);
+    if (drawing.bytes.size() < best.bytes.size()) best = std::move(drawing);
+  };
+  if (small) consider({changed});
+  if (colours.size() < 2) return best;
+
+  if (small && colours.size() <= kMostColoursForEveryOrder) {
+    std::sort(colours.begin(), colours.end());
+    do consider(InColourPasses(changed, desired, colours));
+    while (std::next_permutation(colours.begin(), colours.end()));
+  } else {
+    std::stable_partition(colours.begin(), colours.end(),
+                          [&](Colour colour) { return pen.colour == colour; });
+    consider(InColourPasses(changed, desired, colours));
+  }
+  return best;
+}
+
+std::size_t NonBlankCells(const Grid& grid) {
+  return static_cast<std::size_t>(
+      std::count_if(grid.begin(), grid.end(), [](const Cell& cell) { return !IsBlank(cell); }));
+}
+
+}  // namespace
+
+std::string FrameEncoder::Encode(const ScreenModel& desired, int bells) {
+  Grid wanted;
+  for (int y = 0; y < kScreenHeight; ++y) {
+    for (int x = 0; x < kScreenWidth; ++x) {
+      wanted[static_cast<std::size_t>(y * kScreenWidth + x)] = Visible(desired.At(x, y));
+    }
+  }
+
+  std::string out;
+  if (!screen_known_) {
+    out = kRepaintStart;
+    shown_.fill(Cell{});
+    pen_ = Pen{std::nullopt, kRepaintColour};
+    screen_known_ = true;
+  }
+  Drawing drawing = DrawChanges(shown_, wanted, pen_);
+  // Clearing first pays when most of what is shown goes; every cell still to draw costs a byte.
+  if (drawing.bytes.size() > kClearScreen.size() + NonBlankCells(wanted)) {
+    static const Grid blank{};
+    Drawing redrawn = DrawChanges(blank, wanted, Pen{std::nullopt, pen_.colour});
+    if (kClearScreen.size() + redrawn.bytes.size() < drawing.bytes.size()) {
+      redrawn.bytes.insert(0, kClearScreen);
+      drawing = std::move(redrawn);
+    }
+  }
+  out += drawing.bytes;
+  pen_ = drawing.pen;
+  out.append(static_cast<std::size_t>(std::max(bells, 0)), '\a');
+  shown_ = wanted;
+  return out;
+}

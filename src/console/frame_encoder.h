@@ -1,0 +1,38 @@
+#pragma once
+// Turns the screen the game wants into the bytes that make a terminal show it. The encoder keeps
+// its own picture of what the terminal shows (cells, cursor, colour) and sends only what differs,
+// choosing the cheapest cursor moves and colour changes it can find, because every byte counts on
+// a slow link and a snake tick changes only a handful of cells.
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "console/screen_model.h"
+
+class FrameEncoder {
+ public:
+  // The bytes that turn what the terminal shows into `desired`, followed by `bells` BEL bytes.
+  // Empty when nothing changed and no bell rang.
+  std::string Encode(const ScreenModel& desired, int bells);
+  // Forgets what the terminal shows: the next Encode sets the colours, clears and draws it all.
+  // For a terminal that was resized, suspended or drawn on by someone else.
+  void ForgetScreen() { screen_known_ = false; }
+
+  struct Position {
+    int x = 0;
+    int y = 0;
+    bool operator==(const Position&) const = default;
+  };
+  // Where the terminal's cursor stands and which colour it writes in, as far as the encoder knows.
+  struct Pen {
+    std::optional<Position> cursor;
+    std::optional<Colour> colour;
+  };
+  using Grid = std::array<Cell, kScreenWidth * kScreenHeight>;
+
+ private:
+  Grid shown_{};
+  Pen pen_;
+  bool screen_known_ = false;
+};

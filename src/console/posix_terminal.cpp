@@ -1,0 +1,668 @@
+// The terminal on Linux and macOS. It puts the terminal into raw mode on the alternate screen,
+// draws through a FrameEncoder, reads keys through a KeyDecoder, and gives the terminal back as it
+// found it however the program ends: normally, by Ctrl+C and its kin, by a crash, or when the
+// terminal itself goes away. Ctrl+Z suspends the game with the terminal restored and brings both
+// back on resume. Every wait blocks in poll() (select() on macOS); nothing spins.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/select.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/console.h"
+#include "console/frame_encoder.h"
+#include "console/key_decoder.h"
+#include "console/screen_model.h"
+
+namespace {
+
+constexpr int kInput = STDIN_FILENO;
+constexpr int kOutput = STDOUT_FILENO;
+constexpr int kEscCode = 27;
+// How long the terminal gets to answer a request to grow before its size is checked again.
+constexpr TickCount kResizeGraceMs = 100;
+// How long a restore waits for a terminal that takes no output before giving up on it.
+constexpr int kRestoreStallMs = 200;
+
+std::int64_t MonotonicNanoseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// Writes all of `bytes` to the terminal. A full terminal is waited for (at most `stall_ms`, or
+// without limit when it is negative). False when the terminal is gone or will not take them.
+bool WriteAll(std::string_view bytes, int stall_ms) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(kOutput, bytes.data(), bytes.size());
+    if (written > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(written));
+    } else if (written < 0 && errno == EINTR) {
+      continue;
+    } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd output{kOutput, POLLOUT, 0};
+      if (::poll(&output, 1, stall_ms) <= 0 || (output.revents & POLLOUT) == 0) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---- Signals ------------------------------------------------------------------------------------
+// The handlers only take note and wake the poll through a pipe; the terminal acts on the notes at
+// its wait points, where it may do anything.
+
+volatile std::sig_atomic_t ending_signal = 0;  // SIGINT, SIGTERM, SIGHUP or SIGQUIT
+volatile std::sig_atomic_t suspend_requested = 0;
+volatile std::sig_atomic_t continued = 0;
+volatile std::sig_atomic_t resized = 0;
+int wake_pipe[2] = {-1, -1};
+
+void WakeUp() {
+  const int saved_errno = errno;
+  const char byte = 0;
+  [[maybe_unused]] const ssize_t ignored = ::write(wake_pipe[1], &byte, 1);
+  errno = saved_errno;
+}
+
+void OnEndingSignal(int signal_number) {
+  ending_signal = signal_number;
+  WakeUp();
+}
+
+void OnSuspend(int) {
+  suspend_requested = 1;
+  WakeUp();
+}
+
+void OnContinue(int) {
+  continued = 1;
+  WakeUp();
+}
+
+void OnResize(int) {
+  resized = 1;
+  WakeUp();
+}
+
+void DrainWakePipe() {
+  char bytes[64];
+  while (::read(wake_pipe[0], bytes, sizeof bytes) > 0) {
+  }
+}
+
+// What puts the terminal back after a crash, made ready in advance: a crash handler may call
+// almost nothing, so it only writes these bytes and sets these settings.
+struct EmergencyRestore {
+  volatile std::sig_atomic_t armed = 0;
+  char bytes[64] = {};
+  std::size_t length = 0;
+  termios settings{};
+  bool has_settings = false;
+};
+EmergencyRestore emergency;
+
+constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+struct sigaction crash_previous[std::size(kCrashSignals)];
+
+void OnCrash(int signal_number) {
+  if (emergency.armed != 0) {
+    emergency.armed = 0;  // once, even if the restore itself should fault
+    [[maybe_unused]] const ssize_t ignored = ::write(kOutput, emergency.bytes, emergency.length);
+    if (emergency.has_settings) ::tcsetattr(kInput, TCSANOW, &emergency.settings);
+  }
+  // Hand the signal on to whoever had it before (the default, or a sanitizer's report).
+  for (std::size_t i = 0; i < std::size(kCrashSignals); ++i) {
+    if (kCrashSignals[i] != signal_number) continue;
+    if (crash_previous[i].sa_handler == SIG_IGN) crash_previous[i].sa_handler = SIG_DFL;
+    ::sigaction(signal_number, &crash_previous[i], nullptr);
+  }
+  ::raise(signal_number);
+}
+
+// Owns the signal handlers and the wake-up pipe; gives back the old handlers when done.
+class SignalRouting {
+ public:
+  SignalRouting() {
+    if (!OpenWakePipe()) return;
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+      Route(signal_number, OnEndingSignal, true);
+    }
+    Route(SIGTSTP, OnSuspend, true);
+    Route(SIGCONT, OnContinue, false);
+    Route(SIGWINCH, OnResize, false);
+    for (std::size_t i = 0; i < std::size(kCrashSignals); ++i) {
+      struct sigaction action {};
+      action.sa_handler = OnCrash;
+      sigemptyset(&action.sa_mask);
+      ::sigaction(kCrashSignals[i], &action, &crash_previous[i]);
+      saved_.push_back({kCrashSignals[i], crash_previous[i]});
+    }
+    ready_ = true;
+  }
+  ~SignalRouting() { Restore(); }
+  SignalRouting(const SignalRouting&) = delete;
+  SignalRouting& operator=(const SignalRouting&) = delete;
+
+  bool ready() const { return ready_; }
+
+  void Restore() {
+    for (auto saved = saved_.rbegin(); saved != saved_.rend(); ++saved) {
+      ::sigaction(saved->signal_number, &saved->action, nullptr);
+    }
+    saved_.clear();
+    for (int& fd : wake_pipe) {
+      if (fd >= 0) ::close(fd);
+      fd = -1;
+    }
+    ready_ = false;
+  }
+
+ private:
+  struct Saved {
+    int signal_number;
+    struct sigaction action;
+  };
+
+  static bool OpenWakePipe() {
+    if (::pipe(wake_pipe) != 0) return false;
+    for (int fd : wake_pipe) {
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+      ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    return true;
+  }
+
+  // Restarting interrupted calls keeps the signals out of file reading elsewhere in the game. A
+  // signal that the program was started with ignored (nohup, a shell without job control) stays
+  // ignored when `keep_ignored`.
+  void Route(int signal_number, void (*handler)(int), bool keep_ignored) {
+    struct sigaction previous {};
+    ::sigaction(signal_number, nullptr, &previous);
+    if (keep_ignored && previous.sa_handler == SIG_IGN) return;
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal_number, &action, nullptr);
+    saved_.push_back({signal_number, previous});
+  }
+
+  std::vector<Saved> saved_;
+  bool ready_ = false;
+};
+
+// ---- Terminal modes -----------------------------------------------------------------------------
+
+enum class Mode { Raw, AlternateScreen, Colours, HiddenCursor };
+
+std::string_view ApplyBytes(Mode mode) {
+  switch (mode) {
+    case Mode::AlternateScreen:
+      return "\x1b[?1049h";
+    case Mode::HiddenCursor:
+      return "\x1b[?25l";
+    default:
+      return {};  // raw mode is a setting; colours are set by the frames
+  }
+}
+
+std::string_view UndoBytes(Mode mode) {
+  switch (mode) {
+    case Mode::AlternateScreen:
+      return "\x1b[?1049l";
+    case Mode::Colours:
+      return "\x1b[0m";
+    case Mode::HiddenCursor:
+      return "\x1b[?25h";
+    default:
+      return {};
+  }
+}
+
+// The changes the game makes to the user's terminal. Each change is undone by its own undo, in
+// reverse order and once. After a suspension the same changes are made again.
+class TerminalModes {
+ public:
+  TerminalModes() = default;
+  ~TerminalModes() { Leave(); }
+  TerminalModes(const TerminalModes&) = delete;
+  TerminalModes& operator=(const TerminalModes&) = delete;
+
+  // Makes `mode` part of the game's terminal, now and after every resume.
+  void Add(Mode mode) {
+    if (std::find(wanted_.begin(), wanted_.end(), mode) != wanted_.end()) return;
+    wanted_.push_back(mode);
+    Apply(mode);
+  }
+
+  // Makes again every wanted change that is not in force, after Leave.
+  void Enter() {
+    for (Mode mode : wanted_) {
+      if (!InForce(mode)) Apply(mode);
+    }
+  }
+
+  // Sends every change in force again, for a terminal that someone else has reset.
+  void Reassert() {
+    std::string bytes;
+    for (Mode mode : applied_) {
+      if (mode == Mode::Raw) ::tcsetattr(kInput, TCSANOW, &raw_);
+      bytes += ApplyBytes(mode);
+    }
+    WriteAll(bytes, kRestoreStallMs);
+  }
+
+  bool InForce(Mode mode) const {
+    return std::find(applied_.begin(), applied_.end(), mode) != applied_.end();
+  }
+
+  // Undoes every change in force, the last first.
+  void Leave() {
+    emergency.armed = 0;
+    std::string bytes;
+    for (auto mode = applied_.rbegin(); mode != applied_.rend(); ++mode) {
+      bytes += UndoBytes(*mode);
+      if (*mode != Mode::Raw) continue;
+      WriteAll(bytes, kRestoreStallMs);
+      bytes.clear();
+      ::tcsetattr(kInput, TCSANOW, &original_);
+    }
+    WriteAll(bytes, kRestoreStallMs);
+    applied_.clear();
+  }
+
+ private:
+  void Apply(Mode mode) {
+    if (mode == Mode::Raw && !EnterRawMode()) return;
+    WriteAll(ApplyBytes(mode), kRestoreStallMs);
+    applied_.push_back(mode);
+    PrepareEmergency();
+  }
+
+  // No echo, no line editing, every byte as it comes; Ctrl+C and Ctrl+Z keep sending their
+  // signals. TCSANOW keeps the keys typed during start-up.
+  bool EnterRawMode() {
+    if (::tcgetattr(kInput, &original_) != 0) return false;
+    raw_ = original_;
+    raw_.c_iflag &= ~static_cast<tcflag_t>(BRKINT | ICRNL | INLCR | IGNCR | ISTRIP | IXON);
+    raw_.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | IEXTEN);
+    raw_.c_cflag |= CS8;
+    raw_.c_cc[VMIN] = 1;
+    raw_.c_cc[VTIME] = 0;
+    return ::tcsetattr(kInput, TCSANOW, &raw_) == 0;
+  }
+
+  void PrepareEmergency() {
+    emergency.armed = 0;
+    std::string bytes;
+    for (auto mode = applied_.rbegin(); mode != applied_.rend(); ++mode) bytes += UndoBytes(*mode);
+    emergency.length = std::min(bytes.size(), sizeof emergency.bytes);
+    std::memcpy(emergency.bytes, bytes.data(), emergency.length);
+    emergency.settings = original_;
+    emergency.has_settings = InForce(Mode::Raw);
+    emergency.armed = 1;
+  }
+
+  std::vector<Mode> wanted_;
+  std::vector<Mode> applied_;
+  termios original_{};
+  termios raw_{};
+};
+
+// The modes of the one open terminal, for a program that ends through exit() while it is open.
+TerminalModes* open_modes = nullptr;
+
+void LeaveModesAtExit() {
+  if (open_modes != nullptr) open_modes->Leave();
+}
+
+// ---- Waiting ------------------------------------------------------------------------------------
+
+struct Readiness {
+  bool input = false;
+  bool hung_up = false;
+};
+
+// Blocks until a key byte can be read (when `for_input`), a signal handler has woken us, or
+// `timeout_ms` has passed (negative: no limit).
+Readiness Await(bool for_input, int timeout_ms) {
+#if defined(__APPLE__)
+  // poll() on macOS does not work on terminals; select() does. A terminal that has gone shows as
+  // readable there, and the read then reports it.
+  fd_set readable;
+  FD_ZERO(&readable);
+  if (for_input) FD_SET(kInput, &readable);
+  FD_SET(wake_pipe[0], &readable);
+  timeval timeout{};
+  timeout.tv_sec = timeout_ms / 1000;
+  timeout.tv_usec = (timeout_ms % 1000) * 1000;
+  const int ready = ::select(std::max(kInput, wake_pipe[0]) + 1, &readable, nullptr, nullptr,
+                             timeout_ms < 0 ? nullptr : &timeout);
+  if (ready <= 0) return {};
+  return {FD_ISSET(kInput, &readable) != 0, false};
+#else
+  // The input is watched for a hang-up even when keys are not wanted.
+  pollfd fds[2] = {{kInput, static_cast<short>(for_input ? POLLIN : 0), 0},
+                   {wake_pipe[0], POLLIN, 0}};
+  if (::poll(fds, 2, timeout_ms) <= 0) return {};
+  return {(fds[0].revents & POLLIN) != 0, (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0};
+#endif
+}
+
+struct WindowSize {
+  int columns = 0;
+  int rows = 0;
+};
+
+// The terminal's size, or nothing when it does not tell.
+std::optional<WindowSize> MeasureWindow() {
+  winsize size{};
+  if (::ioctl(kOutput, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
+    return std::nullopt;
+  }
+  return WindowSize{size.ws_col, size.ws_row};
+}
+
+bool Fits(const std::optional<WindowSize>& size) {
+  return !size || (size->columns >= kScreenWidth && size->rows >= kScreenHeight);
+}
+
+// ---- The terminal -------------------------------------------------------------------------------
+
+class PosixTerminal final : public Terminal {
+ public:
+  PosixTerminal() {
+    if (!signals_.ready()) return;
+    modes_.Add(Mode::Raw);
+    modes_.Add(Mode::AlternateScreen);
+    modes_.Add(Mode::Colours);
+    open_modes = &modes_;
+    static const bool registered = std::atexit(LeaveModesAtExit) == 0;
+    ready_ = registered && modes_.InForce(Mode::Raw);
+  }
+  ~PosixTerminal() override { Shutdown(); }
+  PosixTerminal(const PosixTerminal&) = delete;
+  PosixTerminal& operator=(const PosixTerminal&) = delete;
+
+  bool ready() const { return ready_; }
+
+  void MoveCursor(int x, int y) override { desired_.MoveCursor(x, y); }
+  void WriteChar(char ch) override {
+    if (desired_.Write(ch)) ++bells_;
+    dirty_ = true;
+  }
+  void SetColour(Colour colour) override { desired_.SetColour(colour); }
+  void Clear() override {
+    desired_.Clear();
+    dirty_ = true;
+  }
+  void Flush() override;
+
+  // A terminal has no portable way to pick a font; the user's own font is kept.
+  void SetFont() override {}
+  void HideCursor() override { modes_.Add(Mode::HiddenCursor); }
+  void FitScreen() override;
+
+  bool KeyPending() override;
+  int ReadKey() override;
+
+  TickCount Now() override { return static_cast<TickCount>(MonotonicNanoseconds() / 1'000'000); }
+  void SleepUntil(TickCount deadline) override;
+
+ private:
+  void AttendToSignals();
+  // Acts on Ctrl+C and its kin, Ctrl+Z and a resume; true after a resume.
+  bool AttendToLifecycle();
+  void Suspend();
+  void HoldWhileTooSmall();
+  void ShowTooSmall(const WindowSize& size);
+  void Repaint();
+  // Feeds the decoder every byte that has arrived; false when more may still be waiting.
+  bool ReadArrivedInput();
+  void Write(std::string_view bytes);
+  void Shutdown();
+  [[noreturn]] void EndBySignal(int signal_number);
+  [[noreturn]] void EndAfterHangUp();
+  [[noreturn]] void EndByUser();
+
+  SignalRouting signals_;
+  TerminalModes modes_;
+  ScreenModel desired_;
+  FrameEncoder encoder_;
+  KeyDecoder decoder_;
+  int bells_ = 0;
+  bool dirty_ = true;
+  bool ready_ = false;
+};
+
+void PosixTerminal::Flush() {
+  if (!dirty_) return;
+  const std::string bytes = encoder_.Encode(desired_, bells_);
+  dirty_ = false;
+  bells_ = 0;
+  Write(bytes);
+}
+
+void PosixTerminal::Repaint() {
+  encoder_.ForgetScreen();
+  dirty_ = true;
+  Flush();
+}
+
+void PosixTerminal::Write(std::string_view bytes) {
+  if (!WriteAll(bytes, -1)) EndAfterHangUp();
+}
+
+void PosixTerminal::FitScreen() {
+  const std::optional<WindowSize> size = MeasureWindow();
+  if (!Fits(size)) {
+    // Ask the window to grow; many terminals do, and then say so with SIGWINCH.
+    Write("\x1b[8;" + std::to_string(std::max(size->rows, kScreenHeight)) + ";" +
+          std::to_string(std::max(size->columns, kScreenWidth)) + "t");
+    const TickCount asked_at = Now();
+    for (TickCount waited = 0; resized == 0 && waited < kResizeGraceMs; waited = Now() - asked_at) {
+      if (Await(false, static_cast<int>(kResizeGraceMs - waited)).hung_up) EndAfterHangUp();
+      DrainWakePipe();
+      AttendToLifecycle();
+    }
+  }
+  resized = 0;
+  HoldWhileTooSmall();
+  Repaint();
+}
+
+void PosixTerminal::AttendToSignals() {
+  DrainWakePipe();
+  bool check_size = AttendToLifecycle();
+  if (resized != 0) {
+    resized = 0;
+    check_size = true;
+  }
+  if (!check_size) return;
+  HoldWhileTooSmall();
+  Repaint();
+}
+
+bool PosixTerminal::AttendToLifecycle() {
+  if (ending_signal != 0) EndBySignal(ending_signal);
+  bool resumed = false;
+  if (suspend_requested != 0) {
+    suspend_requested = 0;
+    Suspend();
+    resumed = true;
+  }
+  if (continued != 0) {  // stopped by someone else, and the shell may have reset the terminal
+    continued = 0;
+    modes_.Reassert();
+    resumed = true;
+  }
+  return resumed;
+}
+
+void PosixTerminal::Suspend() {
+  modes_.Leave();
+  struct sigaction ours {};
+  struct sigaction stop {};
+  stop.sa_handler = SIG_DFL;
+  sigemptyset(&stop.sa_mask);
+  ::sigaction(SIGTSTP, &stop, &ours);
+  sigset_t just_this;
+  sigemptyset(&just_this);
+  sigaddset(&just_this, SIGTSTP);
+  ::sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+  ::raise(SIGTSTP);  // stops here until the shell continues the game
+  ::sigaction(SIGTSTP, &ours, nullptr);
+  modes_.Enter();
+  continued = 0;
+}
+
+void PosixTerminal::HoldWhileTooSmall() {
+  std::optional<WindowSize> size = MeasureWindow();
+  if (Fits(size)) return;
+  ShowTooSmall(*size);
+  for (;;) {
+    const auto left = decoder_.TimeUntilTimeout(Now());
+    if (Await(true, left ? static_cast<int>(left->count()) : -1).hung_up) EndAfterHangUp();
+    DrainWakePipe();
+    if (AttendToLifecycle()) resized = 1;  // back from a suspension: the message is gone
+    if (resized != 0) {
+      resized = 0;
+      size = MeasureWindow();
+      if (Fits(size)) return;
+      ShowTooSmall(*size);
+    }
+    // No key is for the game while it is held; Esc ends it.
+    if (ReadArrivedInput()) decoder_.Tick(Now());
+    while (decoder_.HasKey()) {
+      if (decoder_.PopKey() == kEscCode) EndByUser();
+    }
+  }
+}
+
+// Written straight to the terminal: the game's screen does not fit, so it cannot carry this.
+void PosixTerminal::ShowTooSmall(const WindowSize& size) {
+  char message[256];
+  std::snprintf(message, sizeof message,
+                "\x1b[0;37;40m\x1b[2J\x1b[H%s needs a terminal of at least %d x %d characters; "
+                "this one is %d x %d.\r\nPlease enlarge the window, or press Esc to quit.",
+                game_title, kScreenWidth, kScreenHeight, size.columns, size.rows);
+  Write(message);
+  encoder_.ForgetScreen();
+}
+
+bool PosixTerminal::ReadArrivedInput() {
+  // A bounded number of reads, so that a flood of input cannot hold the game here.
+  for (int round = 0; round < 8; ++round) {
+    const Readiness readiness = Await(true, 0);
+    if (readiness.hung_up) EndAfterHangUp();
+    if (!readiness.input) return true;
+    unsigned char bytes[512];
+    const ssize_t count = ::read(kInput, bytes, sizeof bytes);
+    if (count == 0) EndAfterHangUp();
+    if (count < 0) {
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      EndAfterHangUp();
+    }
+    const TickCount now = Now();
+    for (ssize_t i = 0; i < count; ++i) decoder_.Feed(bytes[i], now);
+  }
+  return false;
+}
+
+bool PosixTerminal::KeyPending() {
+  AttendToSignals();
+  if (!decoder_.HasKey() && ReadArrivedInput()) decoder_.Tick(Now());
+  return decoder_.HasKey();
+}
+
+int PosixTerminal::ReadKey() {
+  Flush();
+  while (!KeyPending()) {
+    // Without a half-read sequence there is no time limit: only a key or a signal wakes us.
+    const auto left = decoder_.TimeUntilTimeout(Now());
+    if (Await(true, left ? static_cast<int>(left->count()) : -1).hung_up) EndAfterHangUp();
+  }
+  return decoder_.PopKey();
+}
+
+void PosixTerminal::SleepUntil(TickCount deadline) {
+  constexpr std::int64_t kMillisecond = 1'000'000;
+  for (;;) {
+    AttendToSignals();
+    const std::int64_t now = MonotonicNanoseconds();
+    const TickCount ahead = deadline - static_cast<TickCount>(now / kMillisecond);
+    if (ahead == 0 || ahead >= 0x8000'0000u) return;  // reached, or passed long ago
+    // The deadline is the moment the millisecond count turns to `deadline`. poll() sleeps the
+    // whole milliseconds, nanosleep the rest, which keeps a run of paced waits to their length.
+    const std::int64_t rest = (now / kMillisecond + ahead) * kMillisecond - now;
+    if (rest >= kMillisecond) {
+      if (Await(false, static_cast<int>(rest / kMillisecond)).hung_up) EndAfterHangUp();
+    } else {
+      const timespec pause{0, static_cast<long>(rest)};
+      ::nanosleep(&pause, nullptr);
+    }
+  }
+}
+
+void PosixTerminal::Shutdown() {
+  modes_.Leave();
+  if (open_modes == &modes_) open_modes = nullptr;
+  signals_.Restore();
+}
+
+void PosixTerminal::EndBySignal(int signal_number) {
+  Shutdown();
+  std::signal(signal_number, SIG_DFL);
+  sigset_t just_this;
+  sigemptyset(&just_this);
+  sigaddset(&just_this, signal_number);
+  ::sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+  ::raise(signal_number);  // ends the program, so that its exit status tells the signal
+  ::_exit(128 + signal_number);
+}
+
+void PosixTerminal::EndAfterHangUp() {
+  Shutdown();
+  ::_exit(1);
+}
+
+void PosixTerminal::EndByUser() {
+  Shutdown();
+  std::exit(0);
+}
+
+}  // namespace
+
+std::unique_ptr<Terminal> OpenSystemTerminal() {
+  if (::isatty(kInput) == 0 || ::isatty(kOutput) == 0) {
+    std::fprintf(stderr, "%s needs an interactive terminal.\n", game_title);
+    return nullptr;
+  }
+  auto terminal = std::make_unique<PosixTerminal>();
+  if (!terminal->ready()) {
+    terminal.reset();
+    std::fprintf(stderr, "%s could not set up the terminal.\n", game_title);
+    return nullptr;
+  }
+  return terminal;
+}
