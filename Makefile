@@ -7,7 +7,7 @@ RELEASE := build/release
 TESTING := build/test
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: run build test clean format
+.PHONY: run build test fuzz clean format
 
 run: build
 	./$(RELEASE)/vorlix
@@ -22,6 +22,12 @@ test:
 	cmake -S . -B $(TESTING) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLIX_SANITIZE=ON -DVORLIX_TESTS=ON
 	cmake --build $(TESTING)
 	ctest --test-dir $(TESTING) --output-on-failure -j $(JOBS)
+	tests/fuzz/run-fuzzers 60 10
+
+# The fuzz targets alone, for longer: ten minutes on the saved game, one on each other reader.
+fuzz:
+	@tools/require-packages $(TEST_PACKAGES)
+	tests/fuzz/run-fuzzers 600 60
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

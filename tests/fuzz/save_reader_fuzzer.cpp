@@ -1,0 +1,104 @@
+// Arbitrary bytes as "save.dat". The reader must turn away what it cannot use and hand back only
+// games the loop can run: a heading, a body of 2..3724 cells on the playfield, a positive delay and
+// food, if any, on the playfield off the body. It must stay within the memory of the largest
+// snake, and a game it accepts, written out again, must read back the same.
+
+#include <sanitizer/allocator_interface.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "console/console.h"
+#include "game/game_state.h"
+
+#define REQUIRE(condition)                                                         \
+  do {                                                                             \
+    if (!(condition)) {                                                            \
+      std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                \
+    }                                                                              \
+  } while (false)
+
+namespace {
+
+// Everything one read may allocate: the body of a snake that fills the playfield, with room to
+// spare for the odd small allocation, but far less than a body sized by a number in the file.
+constexpr std::size_t kReadBudget = 2 * kPlayfieldCells * sizeof(Point);
+
+// Bytes allocated while `counting`, summed; frees are not subtracted.
+bool counting = false;
+std::size_t allocated = 0;
+
+void CountAllocation(const volatile void*, std::size_t size) {
+  if (counting) allocated += size;
+}
+void IgnoreFree(const volatile void*) {}
+
+std::optional<SavedGame> ReadCounted(std::string_view text) {
+  allocated = 0;
+  counting = true;
+  std::optional<SavedGame> saved = ParseSavedGame(text);
+  counting = false;
+  REQUIRE(allocated <= kReadBudget);
+  return saved;
+}
+
+bool InPlayfield(Point cell) {
+  return cell.x >= kPlayfieldLeft && cell.x <= kPlayfieldRight && cell.y >= kPlayfieldTop &&
+         cell.y <= kPlayfieldBottom;
+}
+
+void CheckPlayable(const SavedGame& saved) {
+  REQUIRE(IsDirection(saved.direction));
+  REQUIRE(saved.body.size() >= 2);
+  REQUIRE(saved.body.size() <= static_cast<std::size_t>(kPlayfieldCells));
+  REQUIRE(std::all_of(saved.body.begin(), saved.body.end(), InPlayfield));
+  REQUIRE(saved.delay_ms >= 1);
+  if (saved.food) {
+    REQUIRE(InPlayfield(*saved.food));
+    REQUIRE(std::find(saved.body.begin(), saved.body.end(), *saved.food) == saved.body.end());
+  }
+}
+
+// The game as the loader sets it up, except that missing food stays off the playfield instead of
+// being placed at random: the file written from it then holds no usable food either.
+std::string WriteOut(const SavedGame& saved) {
+  Game game;
+  for (std::size_t i = 2; i < saved.body.size(); ++i) game.snake.Grow();
+  game.snake.PlaceBody(saved.body);
+  game.snake.Face(saved.direction);
+  game.food = saved.food.value_or(Point{0, 0});
+  game.score = saved.score;
+  game.delay_ms = saved.delay_ms;
+  return FormatSavedGame(game);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  __sanitizer_install_malloc_and_free_hooks(CountAllocation, IgnoreFree);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const std::optional<SavedGame> saved = ReadCounted(text);
+  if (!saved) return 0;
+  CheckPlayable(*saved);
+
+  const std::string written = WriteOut(*saved);
+  const std::optional<SavedGame> again = ReadCounted(written);
+  REQUIRE(again.has_value());
+  REQUIRE(again->direction == saved->direction);
+  REQUIRE(again->body == saved->body);
+  REQUIRE(again->food == saved->food);
+  REQUIRE(again->score == saved->score);
+  REQUIRE(again->delay_ms == saved->delay_ms);
+  return 0;
+}
