@@ -4,7 +4,6 @@
 // terminal itself goes away. Ctrl+Z suspends the game with the terminal restored and brings both
 // back on resume. Every wait blocks in poll() (select() on macOS); nothing spins.
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -19,315 +18,31 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "console/console.h"
 #include "console/frame_encoder.h"
 #include "console/key_decoder.h"
+#include "console/posix_modes.h"
+#include "console/posix_signals.h"
 #include "console/screen_model.h"
 
 namespace {
 
-constexpr int kInput = STDIN_FILENO;
-constexpr int kOutput = STDOUT_FILENO;
+using namespace posix;
+
 constexpr int kEscCode = 27;
 // How long the terminal gets to answer a request to grow before its size is checked again.
 constexpr TickCount kResizeGraceMs = 100;
-// How long a restore waits for a terminal that takes no output before giving up on it.
-constexpr int kRestoreStallMs = 200;
 
 std::int64_t MonotonicNanoseconds() {
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
-
-// Writes all of `bytes` to the terminal. A full terminal is waited for (at most `stall_ms`, or
-// without limit when it is negative). False when the terminal is gone or will not take them.
-bool WriteAll(std::string_view bytes, int stall_ms) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(kOutput, bytes.data(), bytes.size());
-    if (written > 0) {
-      bytes.remove_prefix(static_cast<std::size_t>(written));
-    } else if (written < 0 && errno == EINTR) {
-      continue;
-    } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      pollfd output{kOutput, POLLOUT, 0};
-      if (::poll(&output, 1, stall_ms) <= 0 || (output.revents & POLLOUT) == 0) return false;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
-// ---- Signals ------------------------------------------------------------------------------------
-// The handlers only take note and wake the poll through a pipe; the terminal acts on the notes at
-// its wait points, where it may do anything.
-
-volatile std::sig_atomic_t ending_signal = 0;  // SIGINT, SIGTERM, SIGHUP or SIGQUIT
-volatile std::sig_atomic_t suspend_requested = 0;
-volatile std::sig_atomic_t continued = 0;
-volatile std::sig_atomic_t resized = 0;
-int wake_pipe[2] = {-1, -1};
-
-void WakeUp() {
-  const int saved_errno = errno;
-  const char byte = 0;
-  [[maybe_unused]] const ssize_t ignored = ::write(wake_pipe[1], &byte, 1);
-  errno = saved_errno;
-}
-
-void OnEndingSignal(int signal_number) {
-  ending_signal = signal_number;
-  WakeUp();
-}
-
-void OnSuspend(int) {
-  suspend_requested = 1;
-  WakeUp();
-}
-
-void OnContinue(int) {
-  continued = 1;
-  WakeUp();
-}
-
-void OnResize(int) {
-  resized = 1;
-  WakeUp();
-}
-
-void DrainWakePipe() {
-  char bytes[64];
-  while (::read(wake_pipe[0], bytes, sizeof bytes) > 0) {
-  }
-}
-
-// What puts the terminal back after a crash, made ready in advance: a crash handler may call
-// almost nothing, so it only writes these bytes and sets these settings.
-struct EmergencyRestore {
-  volatile std::sig_atomic_t armed = 0;
-  char bytes[64] = {};
-  std::size_t length = 0;
-  termios settings{};
-  bool has_settings = false;
-};
-EmergencyRestore emergency;
-
-constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-struct sigaction crash_previous[std::size(kCrashSignals)];
-
-void OnCrash(int signal_number) {
-  if (emergency.armed != 0) {
-    emergency.armed = 0;  // once, even if the restore itself should fault
-    [[maybe_unused]] const ssize_t ignored = ::write(kOutput, emergency.bytes, emergency.length);
-    if (emergency.has_settings) ::tcsetattr(kInput, TCSANOW, &emergency.settings);
-  }
-  // Hand the signal on to whoever had it before (the default, or a sanitizer's report).
-  for (std::size_t i = 0; i < std::size(kCrashSignals); ++i) {
-    if (kCrashSignals[i] != signal_number) continue;
-    if (crash_previous[i].sa_handler == SIG_IGN) crash_previous[i].sa_handler = SIG_DFL;
-    ::sigaction(signal_number, &crash_previous[i], nullptr);
-  }
-  ::raise(signal_number);
-}
-
-// Owns the signal handlers and the wake-up pipe; gives back the old handlers when done.
-class SignalRouting {
- public:
-  SignalRouting() {
-    if (!OpenWakePipe()) return;
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-      Route(signal_number, OnEndingSignal, true);
-    }
-    Route(SIGTSTP, OnSuspend, true);
-    Route(SIGCONT, OnContinue, false);
-    Route(SIGWINCH, OnResize, false);
-    for (std::size_t i = 0; i < std::size(kCrashSignals); ++i) {
-      struct sigaction action {};
-      action.sa_handler = OnCrash;
-      sigemptyset(&action.sa_mask);
-      ::sigaction(kCrashSignals[i], &action, &crash_previous[i]);
-      saved_.push_back({kCrashSignals[i], crash_previous[i]});
-    }
-    ready_ = true;
-  }
-  ~SignalRouting() { Restore(); }
-  SignalRouting(const SignalRouting&) = delete;
-  SignalRouting& operator=(const SignalRouting&) = delete;
-
-  bool ready() const { return ready_; }
-
-  void Restore() {
-    for (auto saved = saved_.rbegin(); saved != saved_.rend(); ++saved) {
-      ::sigaction(saved->signal_number, &saved->action, nullptr);
-    }
-    saved_.clear();
-    for (int& fd : wake_pipe) {
-      if (fd >= 0) ::close(fd);
-      fd = -1;
-    }
-    ready_ = false;
-  }
-
- private:
-  struct Saved {
-    int signal_number;
-    struct sigaction action;
-  };
-
-  static bool OpenWakePipe() {
-    if (::pipe(wake_pipe) != 0) return false;
-    for (int fd : wake_pipe) {
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-      ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    }
-    return true;
-  }
-
-  // Restarting interrupted calls keeps the signals out of file reading elsewhere in the game. A
-  // signal that the program was started with ignored (nohup, a shell without job control) stays
-  // ignored when `keep_ignored`.
-  void Route(int signal_number, void (*handler)(int), bool keep_ignored) {
-    struct sigaction previous {};
-    ::sigaction(signal_number, nullptr, &previous);
-    if (keep_ignored && previous.sa_handler == SIG_IGN) return;
-    struct sigaction action {};
-    action.sa_handler = handler;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(signal_number, &action, nullptr);
-    saved_.push_back({signal_number, previous});
-  }
-
-  std::vector<Saved> saved_;
-  bool ready_ = false;
-};
-
-// ---- Terminal modes -----------------------------------------------------------------------------
-
-enum class Mode { Raw, AlternateScreen, Colours, HiddenCursor };
-
-std::string_view ApplyBytes(Mode mode) {
-  switch (mode) {
-    case Mode::AlternateScreen:
-      return "\x1b[?1049h";
-    case Mode::HiddenCursor:
-      return "\x1b[?25l";
-    default:
-      return {};  // raw mode is a setting; colours are set by the frames
-  }
-}
-
-std::string_view UndoBytes(Mode mode) {
-  switch (mode) {
-    case Mode::AlternateScreen:
-      return "\x1b[?1049l";
-    case Mode::Colours:
-      return "\x1b[0m";
-    case Mode::HiddenCursor:
-      return "\x1b[?25h";
-    default:
-      return {};
-  }
-}
-
-// The changes the game makes to the user's terminal. Each change is undone by its own undo, in
-// reverse order and once. After a suspension the same changes are made again.
-class TerminalModes {
- public:
-  TerminalModes() = default;
-  ~TerminalModes() { Leave(); }
-  TerminalModes(const TerminalModes&) = delete;
-  TerminalModes& operator=(const TerminalModes&) = delete;
-
-  // Makes `mode` part of the game's terminal, now and after every resume.
-  void Add(Mode mode) {
-    if (std::find(wanted_.begin(), wanted_.end(), mode) != wanted_.end()) return;
-    wanted_.push_back(mode);
-    Apply(mode);
-  }
-
-  // Makes again every wanted change that is not in force, after Leave.
-  void Enter() {
-    for (Mode mode : wanted_) {
-      if (!InForce(mode)) Apply(mode);
-    }
-  }
-
-  // Sends every change in force again, for a terminal that someone else has reset.
-  void Reassert() {
-    std::string bytes;
-    for (Mode mode : applied_) {
-      if (mode == Mode::Raw) ::tcsetattr(kInput, TCSANOW, &raw_);
-      bytes += ApplyBytes(mode);
-    }
-    WriteAll(bytes, kRestoreStallMs);
-  }
-
-  bool InForce(Mode mode) const {
-    return std::find(applied_.begin(), applied_.end(), mode) != applied_.end();
-  }
-
-  // Undoes every change in force, the last first.
-  void Leave() {
-    emergency.armed = 0;
-    std::string bytes;
-    for (auto mode = applied_.rbegin(); mode != applied_.rend(); ++mode) {
-      bytes += UndoBytes(*mode);
-      if (*mode != Mode::Raw) continue;
-      WriteAll(bytes, kRestoreStallMs);
-      bytes.clear();
-      ::tcsetattr(kInput, TCSANOW, &original_);
-    }
-    WriteAll(bytes, kRestoreStallMs);
-    applied_.clear();
-  }
-
- private:
-  void Apply(Mode mode) {
-    if (mode == Mode::Raw && !EnterRawMode()) return;
-    WriteAll(ApplyBytes(mode), kRestoreStallMs);
-    applied_.push_back(mode);
-    PrepareEmergency();
-  }
-
-  // No echo, no line editing, every byte as it comes; Ctrl+C and Ctrl+Z keep sending their
-  // signals. TCSANOW keeps the keys typed during start-up.
-  bool EnterRawMode() {
-    if (::tcgetattr(kInput, &original_) != 0) return false;
-    raw_ = original_;
-    raw_.c_iflag &= ~static_cast<tcflag_t>(BRKINT | ICRNL | INLCR | IGNCR | ISTRIP | IXON);
-    raw_.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | IEXTEN);
-    raw_.c_cflag |= CS8;
-    raw_.c_cc[VMIN] = 1;
-    raw_.c_cc[VTIME] = 0;
-    return ::tcsetattr(kInput, TCSANOW, &raw_) == 0;
-  }
-
-  void PrepareEmergency() {
-    emergency.armed = 0;
-    std::string bytes;
-    for (auto mode = applied_.rbegin(); mode != applied_.rend(); ++mode) bytes += UndoBytes(*mode);
-    emergency.length = std::min(bytes.size(), sizeof emergency.bytes);
-    std::memcpy(emergency.bytes, bytes.data(), emergency.length);
-    emergency.settings = original_;
-    emergency.has_settings = InForce(Mode::Raw);
-    emergency.armed = 1;
-  }
-
-  std::vector<Mode> wanted_;
-  std::vector<Mode> applied_;
-  termios original_{};
-  termios raw_{};
-};
 
 // The modes of the one open terminal, for a program that ends through exit() while it is open.
 TerminalModes* open_modes = nullptr;
@@ -352,18 +67,17 @@ Readiness Await(bool for_input, int timeout_ms) {
   fd_set readable;
   FD_ZERO(&readable);
   if (for_input) FD_SET(kInput, &readable);
-  FD_SET(wake_pipe[0], &readable);
+  FD_SET(WakeFd(), &readable);
   timeval timeout{};
   timeout.tv_sec = timeout_ms / 1000;
   timeout.tv_usec = (timeout_ms % 1000) * 1000;
-  const int ready = ::select(std::max(kInput, wake_pipe[0]) + 1, &readable, nullptr, nullptr,
+  const int ready = ::select(std::max(kInput, WakeFd()) + 1, &readable, nullptr, nullptr,
                              timeout_ms < 0 ? nullptr : &timeout);
   if (ready <= 0) return {};
   return {FD_ISSET(kInput, &readable) != 0, false};
 #else
   // The input is watched for a hang-up even when keys are not wanted.
-  pollfd fds[2] = {{kInput, static_cast<short>(for_input ? POLLIN : 0), 0},
-                   {wake_pipe[0], POLLIN, 0}};
+  pollfd fds[2] = {{kInput, static_cast<short>(for_input ? POLLIN : 0), 0}, {WakeFd(), POLLIN, 0}};
   if (::poll(fds, 2, timeout_ms) <= 0) return {};
   return {(fds[0].revents & POLLIN) != 0, (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0};
 #endif

@@ -1,0 +1,135 @@
+// Signal handlers for the POSIX terminal, and the crash path that restores the terminal at once.
+
+#include "console/posix_signals.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <iterator>
+
+namespace posix {
+
+volatile std::sig_atomic_t ending_signal = 0;
+volatile std::sig_atomic_t suspend_requested = 0;
+volatile std::sig_atomic_t continued = 0;
+volatile std::sig_atomic_t resized = 0;
+EmergencyRestore emergency;
+
+namespace {
+
+int wake_pipe[2] = {-1, -1};
+
+void WakeUp() {
+  const int saved_errno = errno;
+  const char byte = 0;
+  [[maybe_unused]] const ssize_t ignored = ::write(wake_pipe[1], &byte, 1);
+  errno = saved_errno;
+}
+
+void OnEndingSignal(int signal_number) {
+  ending_signal = signal_number;
+  WakeUp();
+}
+
+void OnSuspend(int) {
+  suspend_requested = 1;
+  WakeUp();
+}
+
+void OnContinue(int) {
+  continued = 1;
+  WakeUp();
+}
+
+void OnResize(int) {
+  resized = 1;
+  WakeUp();
+}
+
+constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+struct sigaction crash_previous[std::size(kCrashSignals)];
+
+void OnCrash(int signal_number) {
+  if (emergency.armed != 0) {
+    emergency.armed = 0;  // once, even if the restore itself should fault
+    [[maybe_unused]] const ssize_t ignored =
+        ::write(STDOUT_FILENO, emergency.bytes, emergency.length);
+    if (emergency.has_settings) ::tcsetattr(STDIN_FILENO, TCSANOW, &emergency.settings);
+  }
+  // Hand the signal on to whoever had it before (the default, or a sanitizer's report).
+  for (std::size_t i = 0; i < std::size(kCrashSignals); ++i) {
+    if (kCrashSignals[i] != signal_number) continue;
+    if (crash_previous[i].sa_handler == SIG_IGN) crash_previous[i].sa_handler = SIG_DFL;
+    ::sigaction(signal_number, &crash_previous[i], nullptr);
+  }
+  ::raise(signal_number);
+}
+
+bool OpenWakePipe() {
+  if (::pipe(wake_pipe) != 0) return false;
+  for (int fd : wake_pipe) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+  return true;
+}
+
+}  // namespace
+
+int WakeFd() {
+  return wake_pipe[0];
+}
+
+void DrainWakePipe() {
+  char bytes[64];
+  while (::read(wake_pipe[0], bytes, sizeof bytes) > 0) {
+  }
+}
+
+SignalRouting::SignalRouting() {
+  if (!OpenWakePipe()) return;
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    Route(signal_number, OnEndingSignal, true);
+  }
+  Route(SIGTSTP, OnSuspend, true);
+  Route(SIGCONT, OnContinue, false);
+  Route(SIGWINCH, OnResize, false);
+  for (std::size_t i = 0; i < std::size(kCrashSignals); ++i) {
+    struct sigaction action {};
+    action.sa_handler = OnCrash;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(kCrashSignals[i], &action, &crash_previous[i]);
+    saved_.push_back({kCrashSignals[i], crash_previous[i]});
+  }
+  ready_ = true;
+}
+
+void SignalRouting::Restore() {
+  for (auto saved = saved_.rbegin(); saved != saved_.rend(); ++saved) {
+    ::sigaction(saved->signal_number, &saved->action, nullptr);
+  }
+  saved_.clear();
+  for (int& fd : wake_pipe) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+  ready_ = false;
+}
+
+// Restarting interrupted calls keeps the signals out of file reading elsewhere in the game. A
+// signal that the program was started with ignored (nohup, a shell without job control) stays
+// ignored when `keep_ignored`.
+void SignalRouting::Route(int signal_number, void (*handler)(int), bool keep_ignored) {
+  struct sigaction previous {};
+  ::sigaction(signal_number, nullptr, &previous);
+  if (keep_ignored && previous.sa_handler == SIG_IGN) return;
+  struct sigaction action {};
+  action.sa_handler = handler;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signal_number, &action, nullptr);
+  saved_.push_back({signal_number, previous});
+}
+
+}  // namespace posix

@@ -1,0 +1,59 @@
+#pragma once
+// Signals on POSIX systems. The handlers only take note and wake the terminal's waits through a
+// pipe; the terminal acts on the notes at its wait points, where it may do anything. A crash is
+// the one exception: its handler puts the terminal back at once, with bytes and settings prepared
+// in advance, before the signal goes on to end the program.
+
+#include <signal.h>
+#include <termios.h>
+
+#include <csignal>
+#include <cstddef>
+#include <vector>
+
+namespace posix {
+
+extern volatile std::sig_atomic_t ending_signal;  // SIGINT, SIGTERM, SIGHUP or SIGQUIT
+extern volatile std::sig_atomic_t suspend_requested;
+extern volatile std::sig_atomic_t continued;
+extern volatile std::sig_atomic_t resized;
+
+// The end of the wake-up pipe that waits watch, and how to empty it once woken.
+int WakeFd();
+void DrainWakePipe();
+
+// What puts the terminal back after a crash: a crash handler may call almost nothing, so it only
+// writes these bytes and sets these settings.
+struct EmergencyRestore {
+  volatile std::sig_atomic_t armed = 0;
+  char bytes[64] = {};
+  std::size_t length = 0;
+  termios settings{};
+  bool has_settings = false;
+};
+extern EmergencyRestore emergency;
+
+// Owns the signal handlers and the wake-up pipe; gives back the old handlers when done.
+class SignalRouting {
+ public:
+  SignalRouting();
+  ~SignalRouting() { Restore(); }
+  SignalRouting(const SignalRouting&) = delete;
+  SignalRouting& operator=(const SignalRouting&) = delete;
+
+  bool ready() const { return ready_; }
+  void Restore();
+
+ private:
+  struct Saved {
+    int signal_number;
+    struct sigaction action;
+  };
+
+  void Route(int signal_number, void (*handler)(int), bool keep_ignored);
+
+  std::vector<Saved> saved_;
+  bool ready_ = false;
+};
+
+}  // namespace posix
