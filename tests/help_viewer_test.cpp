@@ -86,6 +86,14 @@ TEST_F(HelpViewer, TextPastTheLastRowIsDroppedAndControlBytesAreHarmless) {
   EXPECT_EQ(Row(0), "");
 }
 
+TEST_F(HelpViewer, AHugeFileIsTypedOnlyAsFarAsTheScreenReaches) {
+  term.on_key_wait = [this](MemoryTerminal& t) { typed_by = t.elapsed(); };
+  Show(std::string(1'000'000, 'x'));
+  EXPECT_EQ(Row(41), std::string(155, 'x'));
+  // Columns 5..154 of row 5, then whole rows down to row 41, each letter 5 ms.
+  EXPECT_EQ(typed_by, (150u + 36u * 155u) * 5u);
+}
+
 TEST_F(HelpViewer, TheFileIsClosedAfterEveryShowing) {
   for (int i = 0; i < 3; ++i) Show("again\n");
   EXPECT_TRUE(std::filesystem::remove("help.txt"));

@@ -64,6 +64,10 @@ void ClearScreen() {
   Active().Clear();
 }
 
+bool CursorOnScreen() {
+  return Active().CursorOnScreen();
+}
+
 void ClearPlayfield() {
   for (int x = kPlayfieldLeft; x <= kPlayfieldRight; ++x) {
     for (int y = kPlayfieldTop; y <= kPlayfieldBottom; ++y) PutCharAt(x, y, ' ');

@@ -36,6 +36,8 @@ void SetColour(Colour colour);
 void WriteText(const char* format, ...) VORLIX_PRINTF(1, 2);
 void ClearScreen();
 void ClearPlayfield();
+// False once text has run past the last row of the screen, where nothing more shows.
+bool CursorOnScreen();
 
 // Returns once `ms` milliseconds have passed since the previous WaitPaced anywhere in the program
 // returned; the first call of all waits the full `ms`.

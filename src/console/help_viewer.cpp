@@ -35,7 +35,9 @@ void TypeText(std::FILE* file) {
   int row = kTextTop;
   GotoXY(kTextLeft, row);
   SetColour(Colour::LightCyan);
-  for (int ch = ReadTextChar(file); ch != EOF; ch = ReadTextChar(file)) {
+  // Once the text has run past the last row nothing more of it can show, so the rest is not
+  // typed out: a huge file would otherwise keep the viewer pausing after every letter for hours.
+  for (int ch = ReadTextChar(file); ch != EOF && CursorOnScreen(); ch = ReadTextChar(file)) {
     WriteText("%c", ch);
     if (ch == '\n') {
       GotoXY(kTextLeft, ++row);

@@ -49,6 +49,7 @@ class MemoryTerminal : public Terminal {
   void SetColour(Colour colour) override { screen_.SetColour(colour); }
   void Clear() override { screen_.Clear(); }
   void Flush() override {}
+  bool CursorOnScreen() const override { return screen_.cursor_y() < kScreenHeight; }
   void SetFont() override { font_set = true; }
   void HideCursor() override { cursor_hidden = true; }
   void FitScreen() override { screen_fitted = true; }

@@ -131,6 +131,7 @@ class PosixTerminal final : public Terminal {
     dirty_ = true;
   }
   void Flush() override;
+  bool CursorOnScreen() const override { return desired_.cursor_y() < kScreenHeight; }
 
   // A terminal has no portable way to pick a font; the user's own font is kept.
   void SetFont() override {}

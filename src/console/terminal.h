@@ -36,6 +36,8 @@ class Terminal {
   virtual void Clear() = 0;
   // Makes everything written so far visible. Called before every wait and key read.
   virtual void Flush() = 0;
+  // False once text has run past the last row: until the next move, nothing written shows.
+  virtual bool CursorOnScreen() const = 0;
 
   // Start-up steps that only some platforms can carry out.
   virtual void SetFont() = 0;

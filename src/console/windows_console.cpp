@@ -194,6 +194,8 @@ class WindowsTerminal final : public Terminal {
     if (y < kScreenHeight && (x != console_x_ || y != console_y_)) PlaceConsoleCursor(x, y);
   }
 
+  bool CursorOnScreen() const override { return model_.cursor_y() < kScreenHeight; }
+
   void SetFont() override {
     if (under_wine_) return;
     CONSOLE_FONT_INFOEX font{};
