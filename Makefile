@@ -23,6 +23,7 @@ test:
 	cmake --build $(TESTING)
 	ctest --test-dir $(TESTING) --output-on-failure -j $(JOBS)
 	tests/fuzz/run-fuzzers 60 10
+	tools/require-packages python3 && python3 tests/bench/bench.py --quick --binary $(TESTING)/vorlix
 
 # The fuzz targets alone, for longer: ten minutes on the saved game, one on each other reader.
 fuzz:
@@ -48,3 +49,12 @@ windows:
 
 test-windows: windows
 	tests/windows/smoke.sh build/windows/vorlix.exe
+
+# The performance bench: the release game in a 155x42 pseudo-terminal, measured as a player's
+# terminal sees it (start-up, CPU, bytes and pace of the ticks, system calls, memory), printed as
+# one table. docs/performance.md holds the last run and what its figures mean.
+.PHONY: bench
+
+bench: build
+	@tools/require-packages python3 strace
+	python3 tests/bench/bench.py
