@@ -1,0 +1,927 @@
+// The real program under hard conditions: every way it can end (and the terminal given back each
+// time), Ctrl+Z and fg, a terminal that goes away, a window too small or resized during a game,
+// game files full of garbage or replaced by folders, and a folder where nothing can be written.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/tmux_session.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+std::string RepositoryHelpText() {
+  std::ifstream file(std::string(VORLIX_SOURCE_DIR) + "/help.txt", std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// A small saved game: a snake of three heading right with its head at (50, 20).
+std::string SmallSave(int score, int delay) {
+  return "[snake info]\n3 3\n50 20\n49 20\n48 20\n[food info]\n10 10\n[game info]\n" +
+         std::to_string(score) + " " + std::to_string(delay) + "\n";
+}
+
+// Every row of the screen as one text, rows that are full to the edge run on into the next, so
+// that a message wrapped by a narrow window reads whole.
+std::string Joined(const Screen& screen) {
+  std::string text;
+  for (int y = 0; y < screen.rows(); ++y) {
+    const std::string row = screen.Row(y);
+    text += row;
+    if (static_cast<int>(row.size()) < screen.columns()) text += '\n';
+  }
+  return text;
+}
+
+void ExpectFrame(const Screen& screen) {
+  int missing = 0;
+  for (int x = 1; x <= 100; ++x) {
+    missing += screen.At(x, 1).glyph != "#";
+    missing += screen.At(x, 40).glyph != "#";
+  }
+  for (int y = 1; y <= 40; ++y) {
+    missing += screen.At(1, y).glyph != "#";
+    missing += screen.At(100, y).glyph != "#";
+  }
+  for (int y : {1, 26, 40}) missing += screen.Text(101, y, 53) != std::string(53, '-');
+  EXPECT_EQ(missing, 0) << "the frame is not whole:\n" << screen.ToString();
+}
+
+::testing::AssertionResult WaitForMenu(const TmuxSession& session) {
+  return session.WaitFor("the menu", [](const Screen& screen) {
+    return screen.TextAt(31, 14, "Welcome to Vorlix") && screen.TextAt(46, 19, "Play(P)") &&
+           !screen.Contains("Press any key");
+  });
+}
+
+struct Cell {
+  int x = 0;
+  int y = 0;
+  bool operator==(const Cell&) const = default;
+};
+
+std::optional<Cell> ShownHead(const Screen& screen) {
+  const std::string text = screen.Text(137, 12, 10);
+  Cell head;
+  char close = 0;
+  if (std::sscanf(text.c_str(), "(%d, %d%c", &head.x, &head.y, &close) != 3 || close != ')') {
+    return std::nullopt;
+  }
+  return head;
+}
+
+// Waits until the info panel shows the head somewhere else than `from`.
+::testing::AssertionResult WaitForHeadToLeave(const TmuxSession& session, Cell from,
+                                              milliseconds timeout = TmuxSession::kPatience) {
+  return session.WaitFor(
+      "the snake to move on",
+      [&](const Screen& screen) {
+        const std::optional<Cell> head = ShownHead(screen);
+        return head && *head != from;
+      },
+      timeout);
+}
+
+// Starts a new game from the menu and waits until the snake runs.
+::testing::AssertionResult StartRunningGame(const TmuxSession& session) {
+  session.SendText("p");
+  if (auto shown = session.WaitForText(119, 3, "Level: 0"); !shown) return shown;
+  const std::optional<Cell> head = ShownHead(session.Capture());
+  if (!head) return ::testing::AssertionFailure() << "no head position in the info panel";
+  session.SendText(" ");
+  return WaitForHeadToLeave(session, *head);
+}
+
+// Esc to the game-over screen, a key to the menu, Esc to leave; the program ends well.
+void EndGameAndQuit(const TmuxSession& session) {
+  session.SendKeys({"Escape"});
+  ASSERT_TRUE(session.WaitForText(117, 18, "Press any key to continue."));
+  session.SendText(" ");
+  ASSERT_TRUE(WaitForMenu(session));
+  session.SendKeys({"Escape"});
+  int status = -1;
+  ASSERT_TRUE(session.WaitForGameEnd(status));
+  EXPECT_EQ(status, 0);
+  session.ExpectTerminalRestored();
+}
+
+// ---- A window too small -------------------------------------------------------------------------
+
+TEST(EndToEndRobustnessTest, TooSmallAWindowShowsTheSizesAndEscQuitsCleanly) {
+  TmuxSession session(100, 30);
+  session.WriteFile("help.txt", RepositoryHelpText());
+  session.WriteFile("score.dat", "0\n");
+  session.StartGame();
+  ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
+    const std::string text = Joined(screen);
+    return text.find("needs a terminal of at least 155 x 42 characters; this one is 100 x 30.") !=
+               std::string::npos &&
+           text.find("press Esc to quit") != std::string::npos;
+  }));
+  EXPECT_FALSE(session.Capture().Contains("#")) << "no part of the game is drawn";
+  // It waits: nothing changes while the window stays small.
+  const Screen before = session.Capture();
+  std::this_thread::sleep_for(milliseconds(300));
+  EXPECT_TRUE(session.Capture().SameAs(before));
+
+  session.SendKeys({"Escape"});
+  int status = -1;
+  ASSERT_TRUE(session.WaitForGameEnd(status));
+  EXPECT_EQ(status, 0);
+  session.ExpectTerminalRestored();
+  EXPECT_EQ(session.ReadFile("score.dat"), "0\n");
+}
+
+TEST(EndToEndRobustnessTest, AWindowThatGrowsLargeEnoughGetsTheMenu) {
+  TmuxSession session(120, 40);
+  session.WriteFile("help.txt", RepositoryHelpText());
+  session.WriteFile("score.dat", "0\n");
+  session.StartGame();
+  ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
+    return Joined(screen).find("this one is 120 x 40.") != std::string::npos;
+  }));
+  // Still too low: the message follows the new size.
+  session.Resize(160, 41);
+  ASSERT_TRUE(session.WaitFor("the size message with the new size", [](const Screen& screen) {
+    return Joined(screen).find("this one is 160 x 41.") != std::string::npos;
+  }));
+  session.Resize(155, 42);
+  ASSERT_TRUE(WaitForMenu(session));
+  ExpectFrame(session.Capture());
+  session.SendKeys({"Escape"});
+  int status = -1;
+  ASSERT_TRUE(session.WaitForGameEnd(status));
+  EXPECT_EQ(status, 0);
+  session.ExpectTerminalRestored();
+}
+
+// ---- Resizing during a game ---------------------------------------------------------------------
+
+TEST(EndToEndRobustnessTest, ShrinkingTheWindowHoldsTheGameUntilItGrowsBack) {
+  TmuxSession session;
+  session.WriteFile("help.txt", RepositoryHelpText());
+  session.WriteFile("score.dat", "0\n");
+  session.StartGame();
+  ASSERT_TRUE(WaitForMenu(session));
+  ASSERT_TRUE(StartRunningGame(session));
+
+  session.Resize(120, 30);
+  ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
+    return Joined(screen).find("this one is 120 x 30.") != std::string::npos;
+  }));
+  // At ten steps a second, a game that went on would show within 600 ms.
+  const Screen held = session.Capture();
+  std::this_thread::sleep_for(milliseconds(300));
+  EXPECT_TRUE(session.Capture().SameAs(held)) << "something moved while the window was small";
+  std::this_thread::sleep_for(milliseconds(300));
+  const Screen still_held = session.Capture();
+  EXPECT_TRUE(still_held.SameAs(held)) << "something moved while the window was small:\n"
+                                       << still_held.ToString();
+
+  session.Resize(155, 42);
+  ASSERT_TRUE(session.WaitForText(119, 3, "Level: 0"));
+  const Screen back = session.Capture();
+  ExpectFrame(back);
+  EXPECT_FALSE(back.Contains("needs a terminal")) << "the message is gone";
+  const std::optional<Cell> head = ShownHead(back);
+  ASSERT_TRUE(head.has_value());
+  ASSERT_TRUE(WaitForHeadToLeave(session, *head)) << "the game goes on";
+  ASSERT_NO_FATAL_FAILURE(EndGameAndQuit(session));
+}
+
+TEST(EndToEndRobustnessTest, AWindowGrownBackShowsExactlyWhatItShowedBefore) {
+  TmuxSession session;
+  session.WriteFile("help.txt", RepositoryHelpText());
+  session.WriteFile("score.dat", "5\n");
+  // A slow saved game, three seconds a step, so that the screen stands still around the resize.
+  session.WriteFile("save.dat", SmallSave(1, 3000));
+  session.StartGame();
+  ASSERT_TRUE(WaitForMenu(session));
+  session.SendText("c");
+  ASSERT_TRUE(session.WaitForText(137, 12, "( 50,  20)"));
+
+  // Waiting for the start key.
+  {
+    const Screen before = session.CaptureWithColours();
+    session.Resize(100, 30);
+    ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
+      return Joined(screen).find("this one is 100 x 30.") != std::string::npos;
+    }));
+    session.Resize(155, 42);
+    ASSERT_TRUE(session.WaitForScreen(before));
+  }
+
+  // Playing: the first step comes at once, the next three seconds later.
+  session.SendText(" ");
+  ASSERT_TRUE(session.WaitForText(137, 12, "( 51,  20)"));
+  const auto stepped = Clock::now();
+  const Screen before = session.CaptureWithColours();
+  session.Resize(120, 30);
+  ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
+    return Joined(screen).find("this one is 120 x 30.") != std::string::npos;
+  }));
+  const Screen held = session.Capture();
+  std::this_thread::sleep_for(milliseconds(300));
+  EXPECT_TRUE(session.Capture().SameAs(held));
+  session.Resize(155, 42);
+  ASSERT_TRUE(session.WaitForScreen(before, milliseconds(2000)));
+  EXPECT_LT(Clock::now() - stepped, milliseconds(2900))
+      << "too slow to tell the repaint from the next step";
+  ASSERT_TRUE(session.WaitForText(137, 12, "( 52,  20)", milliseconds(6000))) << "the game goes on";
+  // Esc would wait for the end of the next three-second step; a signal ends it at once.
+  pid_t pid = 0;
+  ASSERT_TRUE(session.WaitForGamePid(pid));
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+  int status = -1;
+  ASSERT_TRUE(session.WaitForGameEnd(status));
+  EXPECT_EQ(status, 128 + SIGTERM);
+  session.ExpectTerminalRestored();
+}
+
+// ---- Signals ------------------------------------------------------------------------------------
+
+enum class Place { Menu, Game, Help };
+
+struct SignalCase {
+  int signal_number;
+  Place place;
+  const char* name;
+};
+
+std::ostream& operator<<(std::ostream& out, const SignalCase& ending) {
+  return out << ending.name;
+}
+
+class SignalEndingTest : public ::testing::TestWithParam<SignalCase> {};
+
+// Ctrl+C and its kin end the game from wherever it is, with the terminal given back first; the
+// program still ends by the signal, so the shell sees 128 + its number.
+TEST_P(SignalEndingTest, EndsByTheSignalWithTheTerminalGivenBack) {
+  const SignalCase& ending = GetParam();
+  TmuxSession session;
+  session.WriteFile("help.txt", RepositoryHelpText());
+  session.WriteFile("score.dat", "4\n");
+  session.StartGame();
+  ASSERT_TRUE(WaitForMenu(session));
+  if (ending.place == Place::Game) {
+    ASSERT_TRUE(StartRunningGame(session));
+  }
+  if (ending.place == Place::Help) {
+    session.SendText("h");
+    ASSERT_TRUE(session.WaitForText(5, 5, "HOW TO PLAY"));  // typing on, letter by letter
+  }
+  pid_t pid = 0;
+  ASSERT_TRUE(session.WaitForGamePid(pid));
+  ASSERT_EQ(::kill(pid, ending.signal_number), 0);
+  int status = -1;
+  ASSERT_TRUE(session.WaitForGameEnd(status));
+  EXPECT_EQ(status, 128 + ending.signal_number);
+  session.ExpectTerminalRestored();
+  EXPECT_EQ(session.ReadFile("score.dat"), "4\n");
+  EXPECT_FALSE(session.Exists("save.dat"));
+}
+
+INSTANTIATE_TEST_SUITE_P(EndToEndRobustnessTest, SignalEndingTest,
+                         ::testing::Values(SignalCase{SIGINT, Place::Menu, "SigintOnTheMenu"},
+                                           SignalCase{SIGTERM, Place::Game, "SigtermDuringAGame"},
+                                           SignalCase{SIGHUP, Place::Menu, "SighupOnTheMenu"},
+                                           SignalCase{SIGQUIT, Place::Game, "SigquitDuringAGame"},
+                                           SignalCase{SIGINT, Place::Help,
+                                                      "SigintWhileTheHelpTypes"}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+class CrashSignalTest : public ::testing::TestWithParam<SignalCase> {};
+
+// A crash still gives the terminal back before the program dies of it. The sanitizers' own
+// handlers would turn these signals into a report and exit status 1; they are kept out of the
+// way so that the game's handler is what gets tested.
+TEST_P(CrashSignalTest, DiesOfTheSignalWithTheTerminalGivenBack) {
+  const SignalCase& crash = GetParam();
+  TmuxSession::Options options;
+  options.sanitizer_options =
+      "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0";
+  TmuxSession session(options);
+  session.WriteFile("help.txt", RepositoryHelpText());
+  session.WriteFile("score.dat", "4\n");
+  session.StartGame();
+  ASSERT_TRUE(WaitForMenu(session));
+  if (crash.place == Place::Game) {
+    ASSERT_TRUE(StartRunningGame(session));
+  }
+  pid_t pid = 0;
+  ASSERT_TRUE(session.WaitForGamePid(pid));
+  ASSERT_EQ(::kill(pid, crash.signal_number), 0);
+  int status = -1;
+  ASSERT_TRUE(session.WaitForGameEnd(status));
+  EXPECT_EQ(status, 128 + crash.signal_number) << "the program should die of the signal";
+  session.ExpectTerminalRestored();
+  EXPECT_EQ(session.ReadFile("score.dat"), "4\n");
+}
+
+// The game as the pane's own process, with nothing around it that could write to the terminal
+// after it: what the game sent on its way out has put the main screen back. (A dead pane always
+// hides its cursor, so the cursor is checked in the test above.)
+TEST(EndToEndRobustnessTest, ACrashOfTheGameAloneInThePaneStillRestoresTheScreen) {
+  TmuxSession::Options options;
+  options.sanitizer_options = "handle_segv=0";
+  TmuxSession session(options);
+  session.WriteFile("help.txt", RepositoryHelpText());
+  session.WriteFile("score.dat", "4\n");
+  session.Start(session.GameCommand());
+  ASSERT_TRUE(WaitForMenu(session));
+  pid_t pid = 0;
+  ASSERT_TRUE(session.WaitForGamePid(pid));
+  EXPECT_EQ(pid, session.PanePid()) << "the game replaced the shell that started it";
+  EXPECT_FALSE(session.PaneDead());
+  EXPECT_FALSE(session.ExitStatus().has_value());
+  ASSERT_EQ(::kill(pid, SIGSEGV), 0);
+  std::optional<ProcessEnd> end;
+  for (int wait = 0; wait < 500 && !end; ++wait) {
+    end = session.ExitStatus();
+    if (!end) std::this_thread::sleep_for(milliseconds(20));
+  }
+  ASSERT_TRUE(end.has_value()) << "the pane never died";
+  if (end->status || end->signal) {  // when tmux kept it
+    EXPECT_EQ(end->signal, SIGSEGV);
+    EXPECT_EQ(end->status, std::nullopt);
+  }
+  EXPECT_FALSE(session.AlternateScreen());
+  EXPECT_FALSE(session.Capture().Contains("Welcome")) << "the game's screen is gone";
+  session.ExpectNoSanitizerReport();
+}
+
+INSTANTIATE_TEST_SUITE_P(EndToEndRobustnessTest, CrashSignalTest,
+                         ::testing::Values(SignalCase{SIGSEGV, Place::Game, "SigsegvDuringAGame"},
+                                           SignalCase{SIGABRT, Place::Menu, "SigabrtOnTheMenu"}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// ---- Ctrl+Z, Ctrl+C in a shell with job control -------------------------------------------------
+
+::testing::AssertionResult StartGameFromShell(TmuxSession& session) {
+  session.StartShell();
+  if (auto prompt = session.WaitForAnywhere(TmuxSession::kShellPrompt); !prompt) return prompt;
+  session.SendText(session.GameCommand());
+  session.SendKeys({"Enter"});
+  return WaitForMenu(session);
+}
+
+// Types `command` into the shell and waits for its output line that starts with `expected`.
+::testing::AssertionResult RunInShell(const TmuxSession& session, const std::string& command,
+                                      const std::string& expected) {
+  session.SendText(command);
+  session.SendKeys({"Enter"});
+  return session.WaitFor("\"" + expected + "\" from the shell", [&](const Screen& screen) {
+    for (int y = 0; y < screen.rows(); ++y) {
+      if (screen.Row(y).starts_with(expected)) return true;
+    }
+    return false;
+  });
+}
+
+// The terminal as the shell has it between commands: `stty -a` shows echo and line editing on,
+// and the cursor and the main screen are back.
+void ExpectCookedTerminal(const TmuxSession& session) {
+  static int checks = 0;
+  const std::string done = "stty-done-" + std::to_string(++checks);
+  ASSERT_TRUE(RunInShell(session, "clear; stty -a; echo " + done, done));
+  std::set<std::string> words;
+  const Screen screen = session.Capture();
+  for (int y = 0; y < screen.rows(); ++y) {
+    std::string row = screen.Row(y);
+    std::replace(row.begin(), row.end(), ';', ' ');
+    std::istringstream in(row);
+    for (std::string word; in >> word;) words.insert(word);
+  }
+  for (const char* mode : {"echo", "icanon"}) {
+    EXPECT_TRUE(words.contains(mode) && !words.contains(std::string("-") + mode))
+        << mode << " is off; the screen shows:\n"
+        << screen.ToString();
+  }
+  EXPECT_TRUE(session.CursorVisible());
+  EXPECT_FALSE(session.AlternateScreen());
+}
+
+TEST(EndToEndRobustnessTest, CtrlZGivesTheTerminalBackAndFgBringsTheGameBackExactly) {
+  TmuxSession session;
+  session.WriteFile("help.txt", RepositoryHelpText());
+  session.WriteFile("score.dat", "0\n");
+  ASSERT_TRUE(StartGameFromShell(session));
+  session.SendText("xxx");  // the menu snake moves three cells, so that there is more to redraw
+  ASSERT_TRUE(session.WaitForText(24, 6, "*"));
+  const Screen before = session.CaptureWithColours();
+
+  session.SendKeys({"C-z"});
+  ASSERT_TRUE(session.WaitForAnywhere("Stopped"));
+  ASSERT_NO_FATAL_FAILURE(ExpectCookedTerminal(session));
+
+  session.SendText("fg");
+  session.SendKeys({"Enter"});
+  ASSERT_TRUE(session.WaitForScreen(before)) << "the whole screen comes back as it was";
+  EXPECT_FALSE(session.CursorVisible());
+  EXPECT_TRUE(session.AlternateScreen());
+
+  // Raw mode again: single keys act at once, without Enter.
+  session.SendText("x");
+  ASSERT_TRUE(session.WaitForText(25, 6, "*"));
+  session.SendText("h");
+  ASSERT_TRUE(session.WaitForText(5, 36, "Press any key to continue.", milliseconds(15000)));
+  session.SendText(" ");
+  ASSERT_TRUE(WaitForMenu(session));
+
+  // Suspended in the middle of a game: it comes back and plays on.
+  ASSERT_TRUE(StartRunningGame(session));
+  session.SendKeys({"C-z"});
+  ASSERT_TRUE(session.WaitForAnywhere("Stopped"));
+  ASSERT_NO_FATAL_FAILURE(ExpectCookedTerminal(session));
+  session.SendText("fg");
+  session.SendKeys({"Enter"});
+  ASSERT_TRUE(session.WaitForText(119, 3, "Level: 0"));
+  ExpectFrame(session.Capture());
+  const std::optional<Cell> head = ShownHead(session.Capture());
+  ASSERT_TRUE(head.has_value());
+  ASSERT_TRUE(WaitForHeadToLeave(session, *head));
+
+  session.SendKeys({"Escape"});
+  ASSERT_TRUE(session.WaitForText(117, 18, "Press any key to continue."));
+  session.SendText(" ");
+  ASSERT_TRUE(WaitForMenu(session));
+  session.SendKeys({"Escape"});
+  ASSERT_TRUE(session.WaitFor("the shell's prompt", [](const Screen& screen) {
+    return !screen.Contains("Welcome") && screen.Contains(TmuxSession::kShellPrompt);
+  }));
+  ASSERT_TRUE(RunInShell(session, "echo \"exit=$?\"", "exit=0"));
+  ASSERT_NO_FATAL_FAILURE(ExpectCookedTerminal(session));
+  session.ExpectNoSanitizerReport();
+}
+
+TEST(EndToEndRobustnessTest, CtrlCTypedOnTheMenuEndsTheGameWithTheTerminalGivenBack) {
+  TmuxSession session;
+  session.WriteFile("help.txt", RepositoryHelpText());
+  session.WriteFile("score.dat", "0\n");
+  ASSERT_TRUE(StartGameFromShell(session));
+  session.SendKeys({"C-c"});
+  ASSERT_TRUE(session.WaitFor("the shell's prompt", [](const Screen& screen) {
+    return !screen.Contains("Welcome") && screen.Contains(TmuxSession::kShellPrompt);
+  }));
+  ASSERT_TRUE(RunInShell(session, "echo \"exit=$?\"", "exit=130"));
+  ASSERT_NO_FATAL_FAILURE(ExpectCookedTerminal(session));
+  session.ExpectNoSanitizerReport();
+}
+
+// ---- The terminal goes away ---------------------------------------------------------------------
+
+struct HangUpCase {
+  // Under nohup the game ignores SIGHUP and a parent that ignores it too leads the terminal's
+  // session, as a shell would: no signal tells the game, which has to notice by itself. Otherwise
+  // the game leads the session, as in a terminal window that runs it directly, and gets SIGHUP.
+  bool under_nohup;
+  bool in_game;
+  const char* name;
+};
+
+std::ostream& operator<<(std::ostream& out, const HangUpCase& hang_up) {
+  return out << hang_up.name;
+}
+
+class HangUpTest : public ::testing::TestWithParam<HangUpCase> {};
+
+// CPU time a process has used so far, from /proc; nothing once it is gone.
+std::optional<milliseconds> CpuTime(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) return std::nullopt;
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  std::vector<std::string> values;
+  for (std::string value; fields >> value;) values.push_back(value);
+  // Counted from the state (field 3 of the line): utime is field 14, stime 15.
+  if (values.size() < 13) return std::nullopt;
+  const long ticks = std::stol(values[11]) + std::stol(values[12]);
+  return milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
+}
+
+milliseconds CpuTime(const rusage& usage) {
+  using std::chrono::microseconds;
+  using std::chrono::seconds;
+  return std::chrono::duration_cast<milliseconds>(
+      seconds(usage.ru_utime.tv_sec) + microseconds(usage.ru_utime.tv_usec) +
+      seconds(usage.ru_stime.tv_sec) + microseconds(usage.ru_stime.tv_usec));
+}
+
+// Reads what the game writes until `text` has shown up in it.
+bool ReadUntil(int master, const std::string& text, std::string& seen) {
+  const auto deadline = Clock::now() + TmuxSession::kPatience;
+  while (Clock::now() < deadline) {
+    pollfd input{master, POLLIN, 0};
+    if (::poll(&input, 1, 50) <= 0) continue;
+    char block[4096];
+    const ssize_t got = ::read(master, block, sizeof block);
+    if (got <= 0) return false;
+    seen.append(block, static_cast<std::size_t>(got));
+    if (seen.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// In the child of forkpty: runs the game, directly or under a parent that ignores hang-ups, and
+// sends the game's process id down `report`.
+[[noreturn]] void RunGameInPseudoTerminal(const TmuxSession& files, bool under_nohup, int report) {
+  const std::string asan = "log_path=" + (files.logs() / "asan").string();
+  const std::string ubsan = "log_path=" + (files.logs() / "ubsan").string();
+  if (::chdir(files.folder().c_str()) != 0) ::_exit(126);
+  ::setenv("ASAN_OPTIONS", asan.c_str(), 1);
+  ::setenv("UBSAN_OPTIONS", ubsan.c_str(), 1);
+  ::setenv("TERM", "xterm", 1);
+  const auto run_game = [&] {
+    const pid_t self = ::getpid();
+    [[maybe_unused]] const ssize_t sent = ::write(report, &self, sizeof self);
+    ::close(report);
+    ::execl(VORLIX_BINARY, VORLIX_BINARY, static_cast<char*>(nullptr));
+    ::_exit(127);
+  };
+  if (!under_nohup) run_game();
+  ::signal(SIGHUP, SIG_IGN);
+  const pid_t game = ::fork();
+  if (game < 0) ::_exit(125);
+  if (game == 0) run_game();
+  ::close(report);
+  int status = 0;
+  while (::waitpid(game, &status, 0) < 0 && errno == EINTR) {
+  }
+  ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+}
+
+TEST_P(HangUpTest, TheGameEndsAtOnceWithoutSpinning) {
+  const HangUpCase& hang_up = GetParam();
+  TmuxSession files;  // only for its folders: this terminal is a bare pseudo-terminal
+  files.WriteFile("help.txt", RepositoryHelpText());
+  files.WriteFile("score.dat", "0\n");
+
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  winsize size{};
+  size.ws_col = kGameColumns;
+  size.ws_row = kGameRows;
+  int master = -1;
+  const pid_t leader = ::forkpty(&master, nullptr, nullptr, &size);
+  ASSERT_GE(leader, 0) << std::strerror(errno);
+  if (leader == 0) {
+    ::close(report[0]);
+    RunGameInPseudoTerminal(files, hang_up.under_nohup, report[1]);
+  }
+  ::close(report[1]);
+  pid_t game = -1;
+  const bool reported = ::read(report[0], &game, sizeof game) == sizeof game;
+  ::close(report[0]);
+
+  std::string seen;
+  bool ready = reported && ReadUntil(master, "Welcome to Vorlix", seen);
+  if (ready && hang_up.in_game) {
+    // A new game, started: from now on it draws ten times a second.
+    ready = ::write(master, "p", 1) == 1 && ReadUntil(master, "Level: 0", seen) &&
+            ::write(master, " ", 1) == 1;
+    std::this_thread::sleep_for(milliseconds(300));
+  }
+  const std::optional<milliseconds> cpu_before = CpuTime(game);
+  ::close(master);
+  const auto closed = Clock::now();
+
+  int wait_status = 0;
+  rusage usage{};  // of the leader and, under nohup, the game it waited for
+  pid_t ended = 0;
+  while (ended == 0 && Clock::now() - closed < milliseconds(1000)) {
+    ended = ::wait4(leader, &wait_status, WNOHANG, &usage);
+    if (ended == 0) std::this_thread::sleep_for(milliseconds(5));
+  }
+  if (ended == 0) {
+    std::this_thread::sleep_for(milliseconds(500));
+    const std::optional<milliseconds> cpu_after = CpuTime(game);
+    ::kill(game, SIGKILL);
+    ::kill(leader, SIGKILL);
+    ::waitpid(leader, nullptr, 0);
+    FAIL() << "still running 1 s after its terminal went away; CPU time "
+           << (cpu_before ? cpu_before->count() : -1) << " ms then, "
+           << (cpu_after ? cpu_after->count() : -1) << " ms half a second later";
+  }
+  ASSERT_TRUE(ready) << "the game never got going; it wrote:\n" << seen;
+  ASSERT_EQ(ended, leader);
+  ASSERT_TRUE(cpu_before.has_value());
+  EXPECT_LT(CpuTime(usage) - *cpu_before, milliseconds(300)) << "busy after the terminal went away";
+  if (hang_up.under_nohup) {
+    EXPECT_TRUE(WIFEXITED(wait_status) && WEXITSTATUS(wait_status) < 128)
+        << "ended by signal " << (WEXITSTATUS(wait_status) - 128);
+  } else {
+    EXPECT_TRUE(WIFEXITED(wait_status) ||
+                (WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == SIGHUP))
+        << "status " << wait_status;
+  }
+  files.ExpectNoSanitizerReport();
+  EXPECT_EQ(files.ReadFile("score.dat"), "0\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(EndToEndRobustnessTest, HangUpTest,
+                         ::testing::Values(HangUpCase{false, false, "OnTheMenu"},
+                                           HangUpCase{false, true, "DuringAGame"},
+                                           HangUpCase{true, false, "OnTheMenuUnderNohup"},
+                                           HangUpCase{true, true, "DuringAGameUnderNohup"}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+TEST(EndToEndRobustnessTest, WithoutATerminalItSaysSoInOneLineAndFails) {
+  TmuxSession files;
+  std::string output;
+  const ProcessEnd end = RunProgram(
+      {"sh", "-c", "cd '" + files.folder().string() + "' && exec '" VORLIX_BINARY "'"}, &output);
+  EXPECT_EQ(end.status, 1);
+  EXPECT_FALSE(end.signal.has_value());
+  ASSERT_FALSE(output.empty());
+  EXPECT_EQ(output.find('\n'), output.size() - 1) << "one line:\n" << output;
+  EXPECT_EQ(output.find('\x1b'), std::string::npos) << "no terminal codes";
+  EXPECT_TRUE(std::filesystem::is_empty(files.folder())) << "no file written";
+}
+
+// ---- Hostile files ------------------------------------------------------------------------------
+
+// What stands in place of one of the game's files.
+struct Hostile {
+  std::optional<std::string> contents;  // nothing: a folder of that name
+};
+
+struct HostileCase {
+  const char* name;
+  Hostile score;
+  Hostile save;
+  Hostile help;
+  // The best score as the game's side panel shows it, "%5d".
+  const char* shown_best;
+  // Whether the help text is short enough to leave the frame standing.
+  bool help_keeps_frame;
+  // A text the help shows at (5, 5), if known.
+  const char* help_start;
+};
+
+std::ostream& operator<<(std::ostream& out, const HostileCase& hostile) {
+  return out << hostile.name;
+}
+
+std::string RandomBytes(std::size_t count, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string bytes;
+  for (std::size_t i = 0; i < count; ++i) bytes += static_cast<char>(generator() & 0xff);
+  return bytes;
+}
+
+// Sequences that would clear the screen, set the window title, change colours, show the cursor
+// and leave the alternate screen, were they to reach the terminal.
+const std::string kEscapes = "\x1b[2J\x1b]0;pwned\x07\x1b[31m\x1b[?25h\x1b[?1049l";
+
+std::vector<HostileCase> HostileCases() {
+  std::string random_score = RandomBytes(4096, 1);
+  random_score[0] = 'x';  // so that it cannot start with a number by chance
+  const std::string long_line(1 << 20, '7');
+  return {
+      {"RandomBytes",
+       {random_score},
+       {RandomBytes(4096, 2)},
+       {RandomBytes(1500, 3)},
+       "    0",
+       false,
+       nullptr},
+      {"EscapeSequences",
+       {kEscapes + "\n"},
+       {kEscapes + "[snake info]\n3 2\n50 20\n49 20\n"},
+       {kEscapes + "after\n"},
+       "    0",
+       true,
+       "?[2J?]0;pwned?[31m?[?25h?[?1049lafter"},
+      {"HugeNumbers",
+       {"99999999999999999999\n"},
+       {"[snake info]\n3 2\n50 20\n49 20\n[food info]\n10 10\n[game info]\n"
+        "99999999999999999999 100\n"},
+       {"99999999999999999999\n-2147483649\n"},
+       "    0",
+       true,
+       "99999999999999999999"},
+      {"NegativeNumbers",
+       {"-17\n"},
+       {"[snake info]\n3 2\n-5 -5\n-6 -5\n[food info]\n-1 -1\n[game info]\n-3 -100\n"},
+       {"-1\n"},
+       "  -17",
+       true,
+       "-1"},
+      // A megabyte on one line: the help runs over the whole screen, as a console would show it.
+      {"VeryLongLines",
+       {long_line},
+       {"[snake info]\n" + long_line + "\n"},
+       {std::string(1 << 20, '=') + "\n"},
+       "    0",
+       false,
+       "====="},
+      {"FoldersInPlaceOfFiles", {}, {}, {}, "    0", true, nullptr},
+  };
+}
+
+class HostileFilesTest : public ::testing::TestWithParam<HostileCase> {
+ protected:
+  static void PutInPlace(const TmuxSession& session, const std::string& name, const Hostile& file) {
+    if (file.contents) {
+      session.WriteFile(name, *file.contents);
+    } else {
+      std::filesystem::create_directory(session.folder() / name);
+    }
+  }
+};
+
+// Whatever the files hold, the game neither crashes nor hangs, no byte from them reaches the
+// terminal as a control sequence, a damaged saved game is turned away, and a best score that is
+// no number counts as 0.
+TEST_P(HostileFilesTest, TheGameShowsThemHarmlesslyAndGoesOn) {
+  const HostileCase& hostile = GetParam();
+  TmuxSession session;
+  PutInPlace(session, "score.dat", hostile.score);
+  PutInPlace(session, "save.dat", hostile.save);
+  PutInPlace(session, "help.txt", hostile.help);
+  session.StartGame();
+  ASSERT_TRUE(WaitForMenu(session));
+  const std::string title = session.PaneTitle();
+  ASSERT_TRUE(session.WaitForText(44, 21, "Continue(C)"))
+      << "the saved game counts as there, whatever it holds";
+
+  // The saved game is turned away, and the menu comes back.
+  session.SendText("c");
+  ASSERT_TRUE(session.WaitForColoured("the damaged archive in red", [](const Screen& screen) {
+    return screen.TextAt(31, 20, "The game archive is DAMAGED!") &&
+           screen.Foreground(31, 20) == kRed;
+  }));
+  ASSERT_TRUE(WaitForMenu(session));
+  if (hostile.save.contents) {
+    EXPECT_EQ(session.ReadFile("save.dat"), hostile.save.contents);
+  }
+
+  // The help shows every byte as a character; none of them acts on the terminal.
+  session.SendText("h");
+  ASSERT_TRUE(session.WaitForText(5, 36, "Press any key to continue.", milliseconds(20000)));
+  {
+    const Screen screen = session.Capture();
+    if (hostile.help_keeps_frame) ExpectFrame(screen);
+    if (hostile.help_start != nullptr) {
+      EXPECT_TRUE(screen.TextAt(5, 5, hostile.help_start)) << screen.Row(5);
+    }
+    EXPECT_EQ(session.PaneTitle(), title) << "the window title was changed";
+    EXPECT_TRUE(session.AlternateScreen()) << "the alternate screen was left";
+    EXPECT_FALSE(session.CursorVisible()) << "the cursor was shown";
+  }
+  session.SendText(" ");
+  ASSERT_TRUE(WaitForMenu(session));
+  ExpectFrame(session.Capture());
+
+  // A game: the best score as read, then a point, which makes a new best score.
+  session.SendText("p");
+  ASSERT_TRUE(session.WaitForText(119, 7, std::string("High score: ") + hostile.shown_best));
+  session.SendKeys({"Space", "u", "Escape"});
+  ASSERT_TRUE(session.WaitForText(117, 18, "Press any key to continue."));
+  {
+    const Screen screen = session.Capture();
+    EXPECT_TRUE(screen.TextAt(117, 13, "New High Score: ")) << screen.ToString();
+    int best = -1;
+    std::sscanf(screen.Text(133, 13, 8).c_str(), "%d", &best);
+    EXPECT_GE(best, 1);
+    if (hostile.score.contents) {
+      EXPECT_EQ(session.ReadFile("score.dat"), std::to_string(best) + "\n");
+    } else {
+      EXPECT_TRUE(screen.TextAt(117, 16, "Cannot write the file \"score.dat\" !"));
+      EXPECT_TRUE(std::filesystem::is_directory(session.folder() / "score.dat"));
+    }
+  }
+  session.SendText(" ");
+  ASSERT_TRUE(WaitForMenu(session));
+
+  session.SendKeys({"Escape"});
+  int status = -1;
+  ASSERT_TRUE(session.WaitForGameEnd(status));
+  EXPECT_EQ(status, 0);
+  session.ExpectTerminalRestored();
+  EXPECT_EQ(session.PaneTitle(), title);
+  if (hostile.save.contents) {
+    EXPECT_EQ(session.ReadFile("save.dat"), hostile.save.contents);
+  }
+  if (hostile.help.contents) {
+    EXPECT_EQ(session.ReadFile("help.txt"), hostile.help.contents);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EndToEndRobustnessTest, HostileFilesTest,
+                         ::testing::ValuesIn(HostileCases()),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+TEST(EndToEndRobustnessTest, UnreadableFilesAreTakenAsMissing) {
+  if (::geteuid() == 0) {
+    // Permission bits do not stop root from reading, so there is nothing to test as root.
+    GTEST_SKIP() << "root reads files whatever their permissions";
+  }
+  TmuxSession session;
+  session.WriteFile("score.dat", "9\n");
+  session.WriteFile("help.txt", "secret help\n");
+  std::filesystem::permissions(session.folder() / "score.dat", std::filesystem::perms::none);
+  std::filesystem::permissions(session.folder() / "help.txt", std::filesystem::perms::none);
+  session.StartGame();
+  ASSERT_TRUE(session.WaitForText(0, 1, "Warning: Cannot find the file \"score.dat\" !"));
+  ASSERT_TRUE(WaitForMenu(session));
+  session.SendText("p");
+  ASSERT_TRUE(session.WaitForText(119, 7, "High score:     0"));
+  session.SendKeys({"Space", "Escape"});
+  ASSERT_TRUE(session.WaitForText(117, 18, "Press any key to continue."));
+  session.SendText(" ");
+  ASSERT_TRUE(WaitForMenu(session));
+  session.SendKeys({"Escape"});
+  int status = -1;
+  ASSERT_TRUE(session.WaitForGameEnd(status));
+  EXPECT_EQ(status, 0);
+  session.ExpectTerminalRestored();
+}
+
+// ---- A folder the game cannot write in ----------------------------------------------------------
+
+// The game replaces a file by writing "<name>.tmp" and renaming it; a folder of that name stands
+// for a folder without write permission, which root would not notice.
+TEST(EndToEndRobustnessTest, WhenNothingCanBeWrittenTheGameSaysSoAndGoesOn) {
+  TmuxSession session;
+  const std::string save = SmallSave(0, 100);
+  session.WriteFile("help.txt", RepositoryHelpText());
+  session.WriteFile("score.dat", "2\n");
+  session.WriteFile("save.dat", save);
+  std::filesystem::create_directory(session.folder() / "save.dat.tmp");
+  std::filesystem::create_directory(session.folder() / "score.dat.tmp");
+  session.StartGame();
+  ASSERT_TRUE(WaitForMenu(session));
+  ASSERT_TRUE(StartRunningGame(session));
+
+  session.SendText("uuu");
+  ASSERT_TRUE(session.WaitForText(119, 5, "Your score:     3"));
+  session.SendText("s");
+  ASSERT_TRUE(session.WaitForText(113, 13, "Save the game and continue?"));
+  session.SendText("y");
+  ASSERT_TRUE(session.WaitForColoured("the save failing in red", [](const Screen& screen) {
+    return screen.TextAt(113, 17, "Cannot write the file \"save.dat\" !") &&
+           screen.Foreground(113, 17) == kRed;
+  }));
+  // After the message the game plays on.
+  ASSERT_TRUE(session.WaitFor("the game going on", [](const Screen& screen) {
+    return !screen.Contains("Cannot write") && ShownHead(screen).has_value();
+  }));
+  const std::optional<Cell> head = ShownHead(session.Capture());
+  ASSERT_TRUE(head.has_value());
+  ASSERT_TRUE(WaitForHeadToLeave(session, *head));
+
+  // A new best score that cannot be stored.
+  session.SendKeys({"Escape"});
+  ASSERT_TRUE(session.WaitForText(117, 18, "Press any key to continue."));
+  {
+    const Screen screen = session.CaptureWithColours();
+    EXPECT_TRUE(screen.TextAt(117, 13, "New High Score: 3 !")) << screen.ToString();
+    EXPECT_TRUE(screen.TextAt(117, 16, "Cannot write the file \"score.dat\" !"))
+        << screen.ToString();
+    EXPECT_EQ(screen.Foreground(117, 16), kRed);
+  }
+  session.SendText(" ");
+  ASSERT_TRUE(session.WaitForText(44, 21, "Continue(C)"));
+  session.SendKeys({"Escape"});
+  int status = -1;
+  ASSERT_TRUE(session.WaitForGameEnd(status));
+  EXPECT_EQ(status, 0);
+  session.ExpectTerminalRestored();
+
+  EXPECT_EQ(session.ReadFile("score.dat"), "2\n");
+  EXPECT_EQ(session.ReadFile("save.dat"), save);
+  for (const char* name : {"save.dat.tmp", "score.dat.tmp"}) {
+    EXPECT_TRUE(std::filesystem::is_directory(session.folder() / name));
+    EXPECT_TRUE(std::filesystem::is_empty(session.folder() / name));
+  }
+}
+
+}  // namespace

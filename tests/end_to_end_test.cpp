@@ -1,0 +1,465 @@
+// Whole sessions of the real program in a real pseudo-terminal: start-up and the menu, the help,
+// games played, saved and continued, the best score on disk, and the rest after 79 games. Every
+// session ends with the terminal given back as it was.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/tmux_session.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+std::string RepositoryHelpText() {
+  std::ifstream file(std::string(VORLIX_SOURCE_DIR) + "/help.txt", std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// The '#' border round the playfield and the '-' rules of the side panel.
+void ExpectFrame(const Screen& screen) {
+  for (int x = 1; x <= 100; ++x) {
+    EXPECT_EQ(screen.At(x, 1).glyph, "#") << "top border at x " << x;
+    EXPECT_EQ(screen.At(x, 40).glyph, "#") << "bottom border at x " << x;
+  }
+  for (int y = 1; y <= 40; ++y) {
+    EXPECT_EQ(screen.At(1, y).glyph, "#") << "left border at y " << y;
+    EXPECT_EQ(screen.At(100, y).glyph, "#") << "right border at y " << y;
+  }
+  for (int y : {1, 26, 40}) {
+    EXPECT_EQ(screen.Text(101, y, 53), std::string(53, '-')) << "panel rule on row " << y;
+    EXPECT_EQ(screen.At(154, y).glyph, " ") << "the rule ends at x 153";
+  }
+  EXPECT_EQ(screen.At(0, 1).glyph, " ") << "nothing left of the border";
+}
+
+void ExpectCredits(const Screen& screen) {
+  EXPECT_TRUE(screen.TextAt(114, 30, "Vorlix"));
+  EXPECT_TRUE(screen.TextAt(118, 34, "Programmed by Belmor"));
+  EXPECT_TRUE(screen.TextAt(123, 36, "2021.9.13"));
+  EXPECT_EQ(screen.Foreground(114, 30), kLightMagenta);
+  EXPECT_EQ(screen.Foreground(137, 34), kLightMagenta);
+  EXPECT_EQ(screen.Foreground(131, 36), kLightMagenta);
+}
+
+::testing::AssertionResult WaitForMenu(const TmuxSession& session) {
+  return session.WaitFor("the menu", [](const Screen& screen) {
+    return screen.TextAt(31, 14, "Welcome to Vorlix") && screen.TextAt(46, 19, "Play(P)") &&
+           !screen.Contains("Press any key");
+  });
+}
+
+// The menu's items, with the saved game's line or without it.
+void ExpectMenuItems(const Screen& screen, bool has_save) {
+  EXPECT_TRUE(screen.TextAt(46, 19, "Play(P)"));
+  if (has_save) {
+    EXPECT_TRUE(screen.TextAt(44, 21, "Continue(C)"));
+    EXPECT_TRUE(screen.TextAt(46, 23, "Help(H)"));
+    EXPECT_TRUE(screen.TextAt(45, 26, "Quit(Esc)"));
+    EXPECT_EQ(screen.Foreground(45, 26), kDarkGrey);
+  } else {
+    EXPECT_FALSE(screen.Contains("Continue(C)"));
+    EXPECT_TRUE(screen.TextAt(46, 21, "Help(H)"));
+    EXPECT_TRUE(screen.TextAt(45, 24, "Quit(Esc)"));
+    EXPECT_EQ(screen.Foreground(45, 24), kDarkGrey);
+  }
+}
+
+// Esc on the menu, then the program ends well. The farewell stays up until two seconds have passed
+// since the game last paused for anything, so after a game it may only flash: it is checked where
+// nothing paused before it.
+void QuitFromMenu(const TmuxSession& session) {
+  session.SendKeys({"Escape"});
+  int status = -1;
+  ASSERT_TRUE(session.WaitForGameEnd(status));
+  EXPECT_EQ(status, 0);
+  session.ExpectTerminalRestored();
+}
+
+struct Cell {
+  int x = 0;
+  int y = 0;
+  bool operator==(const Cell&) const = default;
+};
+
+// The head's position as the info panel shows it, "(xxx, yyy)" at (137, 12).
+std::optional<Cell> ShownHead(const Screen& screen) {
+  const std::string text = screen.Text(137, 12, 10);
+  Cell head;
+  char close = 0;
+  if (std::sscanf(text.c_str(), "(%d, %d%c", &head.x, &head.y, &close) != 3 || close != ')') {
+    return std::nullopt;
+  }
+  return head;
+}
+
+std::string FormatHead(Cell head) {
+  char text[32];
+  std::snprintf(text, sizeof text, "(%3d, %3d)", head.x, head.y);
+  return text;
+}
+
+int Sign(int value) {
+  return (value > 0) - (value < 0);
+}
+
+// Waits until the head, as the info panel shows it, moves the way (dx, dy) points; the playfield
+// wraps (98 columns from x 2, 38 rows from y 2).
+::testing::AssertionResult WaitForHeading(const TmuxSession& session, int dx, int dy) {
+  std::optional<Cell> previous;
+  return session.WaitFor(
+      "the snake to head (" + std::to_string(dx) + ", " + std::to_string(dy) + ")",
+      [&](const Screen& screen) {
+        const std::optional<Cell> head = ShownHead(screen);
+        if (!head) return false;
+        const std::optional<Cell> before = previous;
+        previous = head;
+        if (!before || *before == *head) return false;
+        int step_x = head->x - before->x;
+        int step_y = head->y - before->y;
+        if (step_x > 49) step_x -= 98;
+        if (step_x < -49) step_x += 98;
+        if (step_y > 19) step_y -= 38;
+        if (step_y < -19) step_y += 38;
+        return Sign(step_x) == dx && Sign(step_y) == dy;
+      });
+}
+
+int ShownNumber(const Screen& screen, int x, int y, int length) {
+  int value = -1;
+  std::sscanf(screen.Text(x, y, length).c_str(), "%d", &value);
+  return value;
+}
+
+// "save.dat" as the game writes it: its sections, the snake head first, nothing else.
+struct SaveFile {
+  int direction = -1;
+  std::vector<Cell> body;
+  Cell food;
+  int score = -1;
+  int delay = -1;
+};
+
+std::optional<SaveFile> ParseSaveFile(const std::string& text) {
+  std::istringstream in(text);
+  std::string line;
+  SaveFile save;
+  int length = 0;
+  if (!std::getline(in, line) || line != "[snake info]") return std::nullopt;
+  if (!(in >> save.direction >> length) || length < 2) return std::nullopt;
+  save.body.resize(static_cast<std::size_t>(length));
+  for (Cell& cell : save.body) {
+    if (!(in >> cell.x >> cell.y)) return std::nullopt;
+  }
+  in >> std::ws;
+  if (!std::getline(in, line) || line != "[food info]") return std::nullopt;
+  if (!(in >> save.food.x >> save.food.y)) return std::nullopt;
+  in >> std::ws;
+  if (!std::getline(in, line) || line != "[game info]") return std::nullopt;
+  if (!(in >> save.score >> save.delay)) return std::nullopt;
+  in.get();
+  if (in.peek() != std::char_traits<char>::eof()) return std::nullopt;
+  return save;
+}
+
+// ---- Start-up and the way out -------------------------------------------------------------------
+
+TEST(EndToEndTest, StartsAtTheMenuAndEscSaysFarewellAndGivesTheTerminalBack) {
+  TmuxSession session;
+  session.WriteFile("help.txt", RepositoryHelpText());
+  session.WriteFile("score.dat", "7\n");
+  session.StartGame();
+  const std::string title_before = session.PaneTitle();
+  ASSERT_TRUE(WaitForMenu(session));
+  EXPECT_TRUE(session.AlternateScreen()) << "the game draws on the alternate screen";
+  EXPECT_FALSE(session.CursorVisible()) << "the cursor is hidden while the game runs";
+
+  const Screen menu = session.CaptureWithColours();
+  ExpectFrame(menu);
+  ExpectCredits(menu);
+  ExpectMenuItems(menu, false);
+  EXPECT_EQ(menu.Foreground(31, 14), kGreen) << "\"Welcome to Vorlix\" is green";
+  EXPECT_EQ(menu.Foreground(47, 14), kGreen);
+  EXPECT_FALSE(menu.Contains("Loading")) << "the loading line is gone";
+  EXPECT_FALSE(menu.Contains("Warning")) << "no warning with every file there";
+  EXPECT_FALSE(menu.Contains("*")) << "the menu snake shows only once a key moves it";
+
+  // Any other key moves the menu snake one cell along its track.
+  session.SendText("x");
+  ASSERT_TRUE(session.WaitForText(22, 6, "*"));
+
+  // Nothing has paused yet, so the farewell stands its full two seconds.
+  session.SendKeys({"Escape"});
+  ASSERT_TRUE(session.WaitForColoured("the farewell", [](const Screen& screen) {
+    return screen.TextAt(38, 20, "Thanks for your playing!") &&
+           screen.Foreground(38, 20) == kLightBlue;
+  }));
+  const auto farewell_seen = std::chrono::steady_clock::now();
+  EXPECT_FALSE(session.Capture().Contains("Welcome")) << "the playfield is cleared for it";
+  int status = -1;
+  ASSERT_TRUE(session.WaitForGameEnd(status));
+  const auto farewell_time = std::chrono::steady_clock::now() - farewell_seen;
+  EXPECT_GE(farewell_time, milliseconds(1500));
+  EXPECT_LE(farewell_time, milliseconds(5000));
+  EXPECT_EQ(status, 0);
+  session.ExpectTerminalRestored();
+  EXPECT_EQ(session.ReadFile("score.dat"), "7\n") << "the best score is left alone";
+  EXPECT_FALSE(session.Exists("save.dat"));
+  EXPECT_EQ(session.PaneTitle(), title_before);
+}
+
+TEST(EndToEndTest, MissingFilesAreWarnedAboutInRedBeforeTheMenu) {
+  TmuxSession session;
+  session.StartGame();
+  // Both warnings stand together for the second pause of half a second.
+  ASSERT_TRUE(session.WaitForColoured("both warnings in red", [](const Screen& screen) {
+    return screen.TextAt(0, 0, "Loading..") &&
+           screen.TextAt(0, 1, "Warning: Cannot find the file \"score.dat\" !") &&
+           screen.TextAt(0, 2, "Warning: Cannot find the file \"help.txt\" !") &&
+           screen.Foreground(0, 1) == kRed && screen.Foreground(42, 1) == kRed &&
+           screen.Foreground(0, 2) == kRed;
+  }));
+  ASSERT_TRUE(WaitForMenu(session));
+  const Screen menu = session.CaptureWithColours();
+  EXPECT_FALSE(menu.Contains("Warning")) << "the warnings are cleared for the menu";
+  ExpectFrame(menu);
+  ExpectMenuItems(menu, false);
+
+  // Help without its file says so, and the menu comes back.
+  session.SendText("h");
+  ASSERT_TRUE(session.WaitForText(33, 14, "Cannot find the file \"help.txt\" !"));
+  ASSERT_TRUE(session.WaitForText(5, 36, "Press any key to continue."));
+  session.SendText(" ");
+  ASSERT_TRUE(WaitForMenu(session));
+
+  ASSERT_NO_FATAL_FAILURE(QuitFromMenu(session));
+  EXPECT_FALSE(session.Exists("score.dat")) << "start-up and quitting write no best score";
+  EXPECT_FALSE(session.Exists("help.txt"));
+  EXPECT_FALSE(session.Exists("save.dat"));
+}
+
+// ---- A whole session ----------------------------------------------------------------------------
+
+TEST(EndToEndTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
+  TmuxSession session;
+  const std::string help = RepositoryHelpText();
+  session.WriteFile("help.txt", help);
+  session.WriteFile("score.dat", "0\n");
+  session.StartGame();
+  ASSERT_TRUE(WaitForMenu(session));
+
+  // The help, typed into the playfield, then the way back.
+  session.SendText("h");
+  ASSERT_TRUE(session.WaitForText(5, 36, "Press any key to continue.", milliseconds(15000)));
+  {
+    const Screen screen = session.CaptureWithColours();
+    const std::vector<std::string> lines = Lines(help);
+    ASSERT_GE(lines.size(), 3u);
+    for (std::size_t i = 0; i < lines.size() && 5 + i < 36; ++i) {
+      EXPECT_EQ(screen.Text(5, 5 + static_cast<int>(i), static_cast<int>(lines[i].size())),
+                lines[i])
+          << "help line " << i;
+    }
+    EXPECT_EQ(screen.Foreground(5, 5), kLightCyan) << "the help text is light cyan";
+    EXPECT_FALSE(screen.Contains("Welcome")) << "the help replaces the menu";
+    ExpectFrame(screen);
+  }
+  session.SendText("q");
+  ASSERT_TRUE(WaitForMenu(session));
+
+  // A new game: the panels, then a start with an arrow key and turns with arrows and letters.
+  session.SendText("p");
+  ASSERT_TRUE(session.WaitForText(119, 3, "Level: 0"));
+  {
+    const Screen screen = session.CaptureWithColours();
+    EXPECT_TRUE(screen.TextAt(119, 5, "Your score:     0"));
+    EXPECT_TRUE(screen.TextAt(119, 7, "High score:     0"));
+    EXPECT_TRUE(screen.TextAt(112, 10, "Snake:"));
+    EXPECT_EQ(screen.Foreground(112, 10), kDarkGrey) << "the info panel is dark grey";
+    EXPECT_TRUE(screen.TextAt(112, 22, "Delay:  100 ms"));
+    EXPECT_TRUE(ShownHead(screen).has_value()) << screen.Text(112, 12, 40);
+    EXPECT_TRUE(screen.Contains("*"));
+    EXPECT_TRUE(screen.Contains("$"));
+    EXPECT_FALSE(screen.Contains("Welcome"));
+    ExpectFrame(screen);
+    // Waiting for the start key: the snake stays where it is.
+    const std::optional<Cell> head = ShownHead(screen);
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_EQ(ShownHead(session.Capture()), head) << "the snake moves before the start key";
+  }
+  session.SendKeys({"Right"});
+  ASSERT_TRUE(WaitForHeading(session, 1, 0));
+  session.SendKeys({"Up"});
+  ASSERT_TRUE(WaitForHeading(session, 0, -1));
+  session.SendText("k");
+  ASSERT_TRUE(WaitForHeading(session, -1, 0));
+  session.SendKeys({"Down"});
+  ASSERT_TRUE(WaitForHeading(session, 0, 1));
+  session.SendText("m");
+  ASSERT_TRUE(WaitForHeading(session, 1, 0));
+  session.SendText("H");
+  ASSERT_TRUE(WaitForHeading(session, 0, -1));
+  session.SendKeys({"Left"});
+  ASSERT_TRUE(WaitForHeading(session, -1, 0));
+  session.SendText("P");
+  ASSERT_TRUE(WaitForHeading(session, 0, 1));
+
+  // Three points by U: the score goes up and shows in light green above the best.
+  session.SendText("uuu");
+  ASSERT_TRUE(session.WaitFor("a score of 3 or more", [](const Screen& screen) {
+    return screen.TextAt(119, 5, "Your score:") && ShownNumber(screen, 130, 5, 6) >= 3;
+  }));
+  EXPECT_EQ(session.CaptureWithColours().Foreground(119, 5), kLightGreen);
+
+  // Save and play on.
+  session.SendText("s");
+  ASSERT_TRUE(session.WaitForText(113, 13, "Save the game and continue?"));
+  EXPECT_TRUE(session.Capture().TextAt(121, 15, "(Y) or (Esc)"));
+  EXPECT_FALSE(session.Exists("save.dat"));
+  session.SendText("y");
+  ASSERT_TRUE(session.WaitFor("the game going on after the save", [](const Screen& screen) {
+    return !screen.Contains("Save the game") && ShownHead(screen).has_value();
+  }));
+  const std::optional<std::string> saved_text = session.ReadFile("save.dat");
+  ASSERT_TRUE(saved_text.has_value()) << "no save.dat after Y";
+  EXPECT_TRUE(saved_text->starts_with("[snake info]\n")) << *saved_text;
+  const std::optional<SaveFile> saved = ParseSaveFile(*saved_text);
+  ASSERT_TRUE(saved.has_value()) << "not in the game's format:\n" << *saved_text;
+  EXPECT_EQ(saved->direction, 2) << "saved heading down";
+  EXPECT_GE(saved->body.size(), 5u);
+  EXPECT_EQ(saved->score, static_cast<int>(saved->body.size()) - 2);
+  EXPECT_EQ(saved->delay, 100);
+  EXPECT_FALSE(session.Exists("save.dat.tmp")) << "the temporary file is renamed away";
+  ASSERT_TRUE(WaitForHeading(session, 0, 1)) << "the game goes on after the save";
+
+  // Esc: game over with a new best score, which goes to score.dat at once.
+  session.SendKeys({"Escape"});
+  ASSERT_TRUE(session.WaitForText(117, 18, "Press any key to continue."));
+  int best = -1;
+  {
+    const Screen screen = session.CaptureWithColours();
+    EXPECT_TRUE(screen.TextAt(121, 8, "GAME OVER !"));
+    EXPECT_EQ(screen.Foreground(121, 8), kRed);
+    ASSERT_TRUE(screen.TextAt(117, 13, "New High Score: ")) << screen.ToString();
+    best = ShownNumber(screen, 133, 13, 8);
+    EXPECT_GE(best, static_cast<int>(saved->body.size()) - 2);
+    EXPECT_FALSE(screen.Contains("Level:")) << "the side panel is cleared";
+  }
+  EXPECT_EQ(session.ReadFile("score.dat"), std::to_string(best) + "\n");
+
+  // Back at the menu, which now offers the saved game.
+  session.SendText("x");
+  ASSERT_TRUE(session.WaitForText(44, 21, "Continue(C)"));
+  ExpectMenuItems(session.CaptureWithColours(), true);
+
+  // The continued game starts where the save was made.
+  session.SendText("c");
+  ASSERT_TRUE(session.WaitForText(119, 3, "Level: 0"));
+  {
+    const Screen screen = session.Capture();
+    EXPECT_TRUE(screen.TextAt(137, 12, FormatHead(saved->body.front())))
+        << "head shown as " << screen.Text(137, 12, 10);
+    EXPECT_TRUE(screen.TextAt(119, 5, "Your score: ")) << screen.Row(5);
+    EXPECT_EQ(ShownNumber(screen, 131, 5, 5), saved->score);
+    EXPECT_EQ(ShownNumber(screen, 131, 7, 5), best) << "the best score of this session";
+    EXPECT_EQ(ShownNumber(screen, 129, 14, 6), static_cast<int>(saved->body.size()))
+        << "length " << screen.Text(112, 14, 30);
+    for (const Cell& cell : saved->body) {
+      EXPECT_EQ(screen.At(cell.x, cell.y).glyph, "*") << "body cell " << FormatHead(cell);
+    }
+  }
+  // Started and ended at once: at most one step, which scores only if the food lies just ahead.
+  const Cell head = saved->body.front();
+  const Cell ahead{head.x, head.y == 39 ? 2 : head.y + 1};  // heading down, wrapping at the bottom
+  const int final_score = static_cast<int>(saved->body.size()) - 2 + (saved->food == ahead ? 1 : 0);
+  session.SendKeys({"Space", "Escape"});
+  ASSERT_TRUE(session.WaitForText(117, 18, "Press any key to continue."));
+  {
+    const Screen screen = session.Capture();
+    EXPECT_TRUE(screen.TextAt(121, 8, "GAME OVER !"));
+    if (final_score > best) {
+      EXPECT_TRUE(screen.TextAt(117, 13, "New High Score: " + std::to_string(final_score)));
+      best = final_score;
+    } else {
+      EXPECT_TRUE(screen.TextAt(117, 12, "Final score:")) << screen.ToString();
+      EXPECT_EQ(ShownNumber(screen, 136, 12, 8), final_score);
+      EXPECT_TRUE(screen.TextAt(117, 14, "High score:"));
+      EXPECT_EQ(ShownNumber(screen, 136, 14, 8), best);
+    }
+  }
+  session.SendText("x");
+  ASSERT_TRUE(session.WaitForText(44, 21, "Continue(C)"));
+
+  ASSERT_NO_FATAL_FAILURE(QuitFromMenu(session));
+  EXPECT_EQ(session.ReadFile("save.dat"), saved_text) << "continuing leaves the save as it was";
+  EXPECT_EQ(session.ReadFile("score.dat"), std::to_string(best) + "\n");
+}
+
+// ---- The rest after many games ------------------------------------------------------------------
+
+TEST(EndToEndTest, After79GamesTheMenuSnakeBitesItselfAndTheGameSaysRest) {
+  TmuxSession session;
+  session.WriteFile("help.txt", RepositoryHelpText());
+  session.WriteFile("score.dat", "0\n");
+  session.StartGame();
+  ASSERT_TRUE(WaitForMenu(session));
+
+  for (int game = 1; game <= 79; ++game) {
+    SCOPED_TRACE("game " + std::to_string(game));
+    // New game, start key, Esc: together, so the game has at most a tick or two.
+    session.SendKeys({"p", "Space", "Escape"});
+    // The game-over screen throws away keys typed before its prompt, so wait for it.
+    ASSERT_TRUE(session.WaitForText(117, 18, "Press any key to continue."));
+    session.SendKeys({"Space"});
+    ASSERT_TRUE(WaitForMenu(session));
+  }
+  EXPECT_EQ(session.ReadFile("score.dat"), "0\n") << "no game scored";
+
+  // Every other key moves the menu snake on, until it bites itself.
+  Screen before = session.Capture();
+  bool rest = false;
+  for (int key = 0; key < 400 && !rest; ++key) {
+    session.SendText("x");
+    ASSERT_TRUE(session.WaitFor("the menu snake to move",
+                                [&](const Screen& screen) { return !screen.SameAs(before); }));
+    before = session.Capture();
+    rest = before.Contains("You've played so many times!");
+  }
+  ASSERT_TRUE(rest) << "no rest message after 400 keys";
+  ASSERT_TRUE(session.WaitForText(37, 19, "Press any key to continue."));
+  {
+    const Screen screen = session.Capture();
+    EXPECT_TRUE(screen.TextAt(36, 13, "You've played so many times!"));
+    EXPECT_TRUE(screen.TextAt(41, 15, "Let's have a rest!"));
+    EXPECT_FALSE(screen.Contains("Welcome")) << "the playfield is cleared for the message";
+    ExpectFrame(screen);
+  }
+  // A key ends the rest; the farewell follows, though only for a flash this long after the last
+  // pause of the game.
+  session.SendText("x");
+  int status = -1;
+  ASSERT_TRUE(session.WaitForGameEnd(status));
+  EXPECT_EQ(status, 0);
+  session.ExpectTerminalRestored();
+}
+
+}  // namespace
