@@ -310,7 +310,8 @@ TmuxSession::TmuxSession(Options options) : options_(std::move(options)) {
   logs_ = root_ / "logs";
   fs::create_directories(folder_);
   fs::create_directories(logs_);
-  socket_ = "vorlix-" + root_.filename().string();
+  // The server's socket lives in the folder too, so that nothing of the session outlasts it.
+  socket_ = (root_ / "tmux.socket").string();
   columns_ = options_.columns;
   rows_ = options_.rows;
 }
@@ -351,7 +352,7 @@ bool TmuxSession::Exists(const std::string& name) const {
 }
 
 bool TmuxSession::RunTmux(std::vector<std::string> arguments, std::string* output) const {
-  arguments.insert(arguments.begin(), {"tmux", "-u", "-L", socket_, "-f", "/dev/null"});
+  arguments.insert(arguments.begin(), {"tmux", "-u", "-S", socket_, "-f", "/dev/null"});
   std::string text;
   const ProcessEnd end = RunProgram(arguments, &text, output == nullptr);
   if (output != nullptr) *output = std::move(text);

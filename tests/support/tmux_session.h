@@ -187,7 +187,7 @@ class TmuxSession {
   std::filesystem::path root_;
   std::filesystem::path folder_;
   std::filesystem::path logs_;
-  std::string socket_;
+  std::string socket_;  // the path of the server's socket, unique to this session
   bool server_started_ = false;
   int columns_ = kGameColumns;
   int rows_ = kGameRows;
