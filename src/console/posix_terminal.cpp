@@ -59,7 +59,9 @@ struct Readiness {
 };
 
 // Blocks until a key byte can be read (when `for_input`), a signal handler has woken us, or
-// `timeout_ms` has passed (negative: no limit).
+// `timeout_ms` has passed (negative: no limit). A wake-up is taken out of the pipe here, the one
+// place that watches it, so the pipe never stays readable to make later waits return at once;
+// the handlers' notes stay for the caller to act on.
 Readiness Await(bool for_input, int timeout_ms) {
 #if defined(__APPLE__)
   // poll() on macOS does not work on terminals; select() does. A terminal that has gone shows as
@@ -74,11 +76,13 @@ Readiness Await(bool for_input, int timeout_ms) {
   const int ready = ::select(std::max(kInput, WakeFd()) + 1, &readable, nullptr, nullptr,
                              timeout_ms < 0 ? nullptr : &timeout);
   if (ready <= 0) return {};
+  if (FD_ISSET(WakeFd(), &readable)) DrainWakePipe();
   return {FD_ISSET(kInput, &readable) != 0, false};
 #else
   // The input is watched for a hang-up even when keys are not wanted.
   pollfd fds[2] = {{kInput, static_cast<short>(for_input ? POLLIN : 0), 0}, {WakeFd(), POLLIN, 0}};
   if (::poll(fds, 2, timeout_ms) <= 0) return {};
+  if ((fds[1].revents & POLLIN) != 0) DrainWakePipe();
   return {(fds[0].revents & POLLIN) != 0, (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0};
 #endif
 }
@@ -197,7 +201,6 @@ void PosixTerminal::FitScreen() {
     const TickCount asked_at = Now();
     for (TickCount waited = 0; resized == 0 && waited < kResizeGraceMs; waited = Now() - asked_at) {
       if (Await(false, static_cast<int>(kResizeGraceMs - waited)).hung_up) EndAfterHangUp();
-      DrainWakePipe();
       AttendToLifecycle();
     }
   }
@@ -207,7 +210,6 @@ void PosixTerminal::FitScreen() {
 }
 
 void PosixTerminal::AttendToSignals() {
-  DrainWakePipe();
   bool check_size = AttendToLifecycle();
   if (resized != 0) {
     resized = 0;
@@ -258,7 +260,6 @@ void PosixTerminal::HoldWhileTooSmall() {
   for (;;) {
     const auto left = decoder_.TimeUntilTimeout(Now());
     if (Await(true, left ? static_cast<int>(left->count()) : -1).hung_up) EndAfterHangUp();
-    DrainWakePipe();
     if (AttendToLifecycle()) resized = 1;  // back from a suspension: the message is gone
     if (resized != 0) {
       resized = 0;
