@@ -629,9 +629,30 @@ def write_save(folder, text):
         save.write(text)
 
 
-# A bare paced loop, for comparison with the game's tick pace on the same machine at the same
-# time: one write of a typical tick's bytes, then a sleep to the next deadline.
-REFERENCE_LOOP = """
+# A bare paced loop, for comparison with the game on the same machine at the same time: one write
+# of a typical tick's bytes, then one sleep to the next deadline. It shows what the machine itself
+# adds to the pace of a tick, and what one wake-up and one write per tick cost it.
+REFERENCE_LOOP_C = r"""
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+int main(int argc, char** argv) {
+  const long long period = atoll(argv[1]) * 1000000LL;
+  static const char tick[] = "\x1b[21;12H \x1b[21;14H*\x1b[13;136H5";
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  long long deadline = now.tv_sec * 1000000000LL + now.tv_nsec;
+  for (;;) {
+    if (write(1, tick, sizeof tick - 1) < 0) return 1;
+    deadline += period;
+    const struct timespec until = {deadline / 1000000000LL, deadline % 1000000000LL};
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, NULL);
+  }
+}
+"""
+
+# The same in Python, where no C compiler is to be had; its interpreter adds to its CPU time.
+REFERENCE_LOOP_PYTHON = """
 import os, sys, time
 period = int(sys.argv[1]) / 1000.0
 tick = b"\\x1b[21;12H \\x1b[21;14H*\\x1b[13;136H5"
@@ -641,6 +662,18 @@ while True:
     deadline += period
     time.sleep(max(0.0, deadline - time.monotonic()))
 """
+
+
+def build_reference_loop(folder):
+    """The C reference loop built in `folder`: (program, kind), or the Python one."""
+    compiler = shutil.which("cc") or shutil.which("gcc") or shutil.which("c++")
+    if compiler:
+        program = os.path.join(folder, "reference-loop")
+        built = subprocess.run([compiler, "-O2", "-x", "c", "-", "-o", program],
+                               input=REFERENCE_LOOP_C.encode(), capture_output=True, timeout=60)
+        if built.returncode == 0:
+            return [program], "C"
+    return [sys.executable, "-c", REFERENCE_LOOP_PYTHON], "Python"
 
 
 # ---- The measurements ----------------------------------------------------------------------------
@@ -655,13 +688,13 @@ class Bench:
     def seconds(self, full):
         return min(full, 1.0) if self.quick else full
 
-    def start(self, folder, python_args=None):
-        """The game, or with `python_args` a Python program, started in `folder`; the bench kills
-        whatever is left of each at the end."""
-        if python_args is None:
+    def start(self, folder, command=None):
+        """The game, or another `command`, started in `folder`; the bench kills whatever is left
+        of each at the end."""
+        if command is None:
             game = Game(self.binary, folder)
         else:
-            game = Game(sys.executable, folder, python_args)
+            game = Game(command[0], folder, command[1:])
         self.games.append(game)
         return game
 
@@ -735,17 +768,22 @@ class Bench:
         game.kill()
 
     def measure_reference(self, folder):
-        """The tick pace of REFERENCE_LOOP, measured exactly as the game's."""
+        """The tick pace and CPU time of the bare reference loop, measured as the game's are."""
+        command, kind = build_reference_loop(folder)
+        self.results["reference_kind"] = kind
         for delay_ms in (100, 10):
-            loop = self.start(folder, python_args=("-c", REFERENCE_LOOP, str(delay_ms)))
+            loop = self.start(folder, command=command + [str(delay_ms)])
             loop.pump(0.3)
-            start = time.monotonic()
+            start, cpu_before = time.monotonic(), loop.cpu()
             loop.pump(self.seconds(10.0))
-            ticks = loop.groups_between(start, time.monotonic())
+            end, cpu_after = time.monotonic(), loop.cpu()
+            ticks = loop.groups_between(start, end)
             loop.kill()
             if len(ticks) < 2:
                 raise BenchError("the reference loop did not tick")
-            self.results[f"reference{delay_ms}"] = ticks
+            self.results[f"reference{delay_ms}"] = {
+                "ticks": ticks, "cpu": self._cpu_share(cpu_before, cpu_after, end - start),
+                "seconds": end - start}
 
     @staticmethod
     def _cpu_share(before, after, seconds):
@@ -944,6 +982,11 @@ def table_rows(results):
         text, figure = cpu_text(run["cpu"], ticks, run["seconds"])
         rows.append((label, goal, f"{text} ({ticks} ticks in {run['seconds']:.0f} s)",
                      verdict(None if limit is None else figure < limit)))
+        reference = results.get(f"reference{run['delay']}")
+        if key != "long" and reference:
+            text, _ = cpu_text(reference["cpu"], len(reference["ticks"]), reference["seconds"])
+            rows.append((f"  the same pace, bare {results['reference_kind']} loop",
+                         "for comparison", text, "-"))
 
     med100, p95_100 = byte_text(results["play100"]["ticks"])
     med10, p95_10 = byte_text(results["play10"]["ticks"])
@@ -961,8 +1004,8 @@ def table_rows(results):
         rows.append((f"Tick interval at {delay} ms, off by", "median < 0.5 ms, 99th pct < 2 ms",
                      f"median {med:.3f} ms, 99th pct {p99:.3f} ms ({len(errors)} intervals)",
                      verdict(med < 0.5 and p99 < 2.0)))
-        errors = interval_errors_ms(results[f"reference{delay}"], delay)
-        rows.append(("  the same, bare sleep-and-write loop", "for comparison",
+        errors = interval_errors_ms(results[f"reference{delay}"]["ticks"], delay)
+        rows.append((f"  the same, bare {results['reference_kind']} loop", "for comparison",
                      f"median {statistics.median(errors):.3f} ms, "
                      f"99th pct {percentile(errors, 99):.3f} ms ({len(errors)} intervals)", "-"))
 

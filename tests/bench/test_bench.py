@@ -350,6 +350,20 @@ class HarnessTest(unittest.TestCase):
             game.wait_for("a game over", game.game_over_shown, seconds=0.3)
         self.assertIn("Quit(Esc)", str(raised.exception))
 
+    def test_the_reference_loop_ticks_a_tick_per_write(self):
+        folder = self.enterContext(tempfile.TemporaryDirectory())
+        command, kind = bench.build_reference_loop(folder)
+        self.assertIn(kind, ("C", "Python"))
+        loop = bench.Game(command[0], folder, command[1:] + ["10"])
+        self.addCleanup(loop.kill)
+        loop.pump(0.3)
+        sizes = [size for _, _, size in loop.groups]
+        self.assertGreaterEqual(len(sizes), 10)
+        # Every tick is one whole write; only a reader held up for a whole tick may join two.
+        self.assertTrue(all(size % 28 == 0 for size in sizes), sizes)
+        self.assertGreaterEqual(sizes.count(28), len(sizes) - 2)
+        self.assertTrue(loop.screen.text_at(13, 20, "*"))
+
     def test_kill_leaves_no_process(self):
         game = self.run_fake(0)
         game.wait_menu()
