@@ -17,7 +17,8 @@ build:
 	@cmake -S . -B $(RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(RELEASE) --target vorlix
 
-test:
+# The release build is part of the test, so that `make run` is known to build.
+test: build
 	@tools/require-packages $(TEST_PACKAGES)
 	cmake -S . -B $(TESTING) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLIX_SANITIZE=ON -DVORLIX_TESTS=ON
 	cmake --build $(TESTING)

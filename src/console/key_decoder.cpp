@@ -192,11 +192,11 @@ bool KeyDecoder::TakeAfterEscape(unsigned char byte) {
       return true;
     case '[':
       state_ = State::ControlSequence;
-      sequence_ = "[";
+      sequence_.assign(1, '[');  // not `= "["`, which trips a false -Wrestrict of GCC 12 at -O3
       return true;
     case 'O':
       state_ = State::SingleShift;
-      sequence_ = "O";
+      sequence_.assign(1, 'O');
       return true;
     case ']':
     case 'P':
