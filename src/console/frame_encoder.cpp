@@ -11,8 +11,6 @@ using Grid = FrameEncoder::Grid;
 using Pen = FrameEncoder::Pen;
 using Position = FrameEncoder::Position;
 
-constexpr int kCells = kScreenWidth * kScreenHeight;
-
 // Every repaint starts from a known colour on the black background. Later colour changes set the
 // foreground only, so the background stays black: a clear and a blank cell always show black.
 constexpr std::string_view kRepaintStart = "\x1b[0;37;40m\x1b[2J";
@@ -237,16 +235,22 @@ Passes InColourPasses(const std::vector<int>& changed, const Grid& desired,
   return passes;
 }
 
-// Draws the cells of `desired` that differ from `shown` in the order that costs the fewest bytes.
-Drawing DrawChanges(const Grid& shown, const Grid& desired, const Pen& pen) {
+// Draws the cells of `desired` that differ from `shown`, looking only in `rows`, in the order that
+// costs the fewest bytes.
+Drawing DrawChanges(const Grid& shown, const Grid& desired, const Pen& pen,
+                    const ScreenModel::RowSet& rows) {
   std::vector<int> changed;
   std::vector<Colour> colours;
-  for (int index = 0; index < kCells; ++index) {
-    const Cell& cell = desired[static_cast<std::size_t>(index)];
-    if (LooksAlike(shown[static_cast<std::size_t>(index)], cell)) continue;
-    changed.push_back(index);
-    if (!IsBlank(cell) && std::find(colours.begin(), colours.end(), cell.colour) == colours.end()) {
-      colours.push_back(cell.colour);
+  for (int y = 0; y < kScreenHeight; ++y) {
+    if (!rows.test(static_cast<std::size_t>(y))) continue;
+    for (int index = y * kScreenWidth; index < (y + 1) * kScreenWidth; ++index) {
+      const Cell& cell = desired[static_cast<std::size_t>(index)];
+      if (LooksAlike(shown[static_cast<std::size_t>(index)], cell)) continue;
+      changed.push_back(index);
+      if (!IsBlank(cell) &&
+          std::find(colours.begin(), colours.end(), cell.colour) == colours.end()) {
+        colours.push_back(cell.colour);
+      }
     }
   }
   const bool small = changed.size() <= kMostCellsToSearch;
@@ -270,33 +274,45 @@ Drawing DrawChanges(const Grid& shown, const Grid& desired, const Pen& pen) {
   return best;
 }
 
-std::size_t NonBlankCells(const Grid& grid) {
-  return static_cast<std::size_t>(
-      std::count_if(grid.begin(), grid.end(), [](const Cell& cell) { return !IsBlank(cell); }));
+std::size_t NonBlankCells(const Grid& grid, const ScreenModel::RowSet& rows) {
+  std::size_t count = 0;
+  for (int y = 0; y < kScreenHeight; ++y) {
+    if (!rows.test(static_cast<std::size_t>(y))) continue;
+    const auto row = grid.begin() + y * kScreenWidth;
+    count += static_cast<std::size_t>(
+        std::count_if(row, row + kScreenWidth, [](const Cell& cell) { return !IsBlank(cell); }));
+  }
+  return count;
 }
 
 }  // namespace
 
-std::string FrameEncoder::Encode(const ScreenModel& desired, int bells) {
-  Grid wanted;
-  for (int y = 0; y < kScreenHeight; ++y) {
-    for (int x = 0; x < kScreenWidth; ++x) {
-      wanted[static_cast<std::size_t>(y * kScreenWidth + x)] = Visible(desired.At(x, y));
-    }
-  }
-
+std::string FrameEncoder::Encode(ScreenModel& desired, int bells) {
+  // Outside the rows that changed, what the terminal shows is already what is wanted.
+  ScreenModel::RowSet rows = desired.TakeChangedRows();
   std::string out;
   if (!screen_known_) {
     out = kRepaintStart;
     shown_.fill(Cell{});
     pen_ = Pen{std::nullopt, kRepaintColour};
     screen_known_ = true;
+    rows.set();
   }
-  Drawing drawing = DrawChanges(shown_, wanted, pen_);
+  for (int y = 0; y < kScreenHeight; ++y) {
+    if (!rows.test(static_cast<std::size_t>(y))) continue;
+    for (int x = 0; x < kScreenWidth; ++x) {
+      wanted_[static_cast<std::size_t>(y * kScreenWidth + x)] = Visible(desired.At(x, y));
+    }
+  }
+
+  Drawing drawing = DrawChanges(shown_, wanted_, pen_, rows);
   // Clearing first pays when most of what is shown goes; every cell still to draw costs a byte.
-  if (drawing.bytes.size() > kClearScreen.size() + NonBlankCells(wanted)) {
+  // The changed rows alone give a lower bound that spares counting the whole screen every tick.
+  const ScreenModel::RowSet all_rows = ScreenModel::RowSet{}.set();
+  if (drawing.bytes.size() > kClearScreen.size() + NonBlankCells(wanted_, rows) &&
+      drawing.bytes.size() > kClearScreen.size() + NonBlankCells(wanted_, all_rows)) {
     static const Grid blank{};
-    Drawing redrawn = DrawChanges(blank, wanted, Pen{std::nullopt, pen_.colour});
+    Drawing redrawn = DrawChanges(blank, wanted_, Pen{std::nullopt, pen_.colour}, all_rows);
     if (kClearScreen.size() + redrawn.bytes.size() < drawing.bytes.size()) {
       redrawn.bytes.insert(0, kClearScreen);
       drawing = std::move(redrawn);
@@ -305,6 +321,10 @@ std::string FrameEncoder::Encode(const ScreenModel& desired, int bells) {
   out += drawing.bytes;
   pen_ = drawing.pen;
   out.append(static_cast<std::size_t>(std::max(bells, 0)), '\a');
-  shown_ = wanted;
+  for (int y = 0; y < kScreenHeight; ++y) {
+    if (!rows.test(static_cast<std::size_t>(y))) continue;
+    const auto row = wanted_.begin() + y * kScreenWidth;
+    std::copy(row, row + kScreenWidth, shown_.begin() + y * kScreenWidth);
+  }
   return out;
 }

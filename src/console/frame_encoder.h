@@ -13,8 +13,9 @@
 class FrameEncoder {
  public:
   // The bytes that turn what the terminal shows into `desired`, followed by `bells` BEL bytes.
-  // Empty when nothing changed and no bell rang.
-  std::string Encode(const ScreenModel& desired, int bells);
+  // Empty when nothing changed and no bell rang. Only the rows that `desired` reports changed are
+  // looked at, and the report is taken.
+  std::string Encode(ScreenModel& desired, int bells);
   // Forgets what the terminal shows: the next Encode sets the colours, clears and draws it all.
   // For a terminal that was resized, suspended or drawn on by someone else.
   void ForgetScreen() { screen_known_ = false; }
@@ -33,6 +34,7 @@ class FrameEncoder {
 
  private:
   Grid shown_{};
+  Grid wanted_{};  // `desired` as the terminal can show it, as of the last Encode
   Pen pen_;
   bool screen_known_ = false;
 };

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -38,6 +39,14 @@ constexpr int kEscCode = 27;
 // How long the terminal gets to answer a request to grow before its size is checked again.
 constexpr TickCount kResizeGraceMs = 100;
 
+constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+constexpr std::int64_t kNanosecondsPerMillisecond = 1'000'000;
+
+// A timeout for Await, in nanoseconds: `wait`, or none at all (-1).
+std::int64_t Timeout(std::optional<std::chrono::milliseconds> wait) {
+  return wait ? std::chrono::nanoseconds(*wait).count() : -1;
+}
+
 std::int64_t MonotonicNanoseconds() {
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
@@ -59,10 +68,10 @@ struct Readiness {
 };
 
 // Blocks until a key byte can be read (when `for_input`), a signal handler has woken us, or
-// `timeout_ms` has passed (negative: no limit). A wake-up is taken out of the pipe here, the one
+// `timeout_ns` has passed (negative: no limit). A wake-up is taken out of the pipe here, the one
 // place that watches it, so the pipe never stays readable to make later waits return at once;
 // the handlers' notes stay for the caller to act on.
-Readiness Await(bool for_input, int timeout_ms) {
+Readiness Await(bool for_input, std::int64_t timeout_ns) {
 #if defined(__APPLE__)
   // poll() on macOS does not work on terminals; select() does. A terminal that has gone shows as
   // readable there, and the read then reports it.
@@ -70,18 +79,21 @@ Readiness Await(bool for_input, int timeout_ms) {
   FD_ZERO(&readable);
   if (for_input) FD_SET(kInput, &readable);
   FD_SET(WakeFd(), &readable);
+  const std::int64_t timeout_us = (timeout_ns + 999) / 1000;
   timeval timeout{};
-  timeout.tv_sec = timeout_ms / 1000;
-  timeout.tv_usec = (timeout_ms % 1000) * 1000;
+  timeout.tv_sec = static_cast<time_t>(timeout_us / 1'000'000);
+  timeout.tv_usec = static_cast<suseconds_t>(timeout_us % 1'000'000);
   const int ready = ::select(std::max(kInput, WakeFd()) + 1, &readable, nullptr, nullptr,
-                             timeout_ms < 0 ? nullptr : &timeout);
+                             timeout_ns < 0 ? nullptr : &timeout);
   if (ready <= 0) return {};
   if (FD_ISSET(WakeFd(), &readable)) DrainWakePipe();
   return {FD_ISSET(kInput, &readable) != 0, false};
 #else
   // The input is watched for a hang-up even when keys are not wanted.
   pollfd fds[2] = {{kInput, static_cast<short>(for_input ? POLLIN : 0), 0}, {WakeFd(), POLLIN, 0}};
-  if (::poll(fds, 2, timeout_ms) <= 0) return {};
+  const timespec timeout{static_cast<time_t>(timeout_ns / kNanosecondsPerSecond),
+                         static_cast<long>(timeout_ns % kNanosecondsPerSecond)};
+  if (::ppoll(fds, 2, timeout_ns < 0 ? nullptr : &timeout, nullptr) <= 0) return {};
   if ((fds[1].revents & POLLIN) != 0) DrainWakePipe();
   return {(fds[0].revents & POLLIN) != 0, (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0};
 #endif
@@ -200,7 +212,8 @@ void PosixTerminal::FitScreen() {
           std::to_string(std::max(size->columns, kScreenWidth)) + "t");
     const TickCount asked_at = Now();
     for (TickCount waited = 0; resized == 0 && waited < kResizeGraceMs; waited = Now() - asked_at) {
-      if (Await(false, static_cast<int>(kResizeGraceMs - waited)).hung_up) EndAfterHangUp();
+      if (Await(false, Timeout(std::chrono::milliseconds(kResizeGraceMs - waited))).hung_up)
+        EndAfterHangUp();
       AttendToLifecycle();
     }
   }
@@ -258,8 +271,7 @@ void PosixTerminal::HoldWhileTooSmall() {
   if (Fits(size)) return;
   ShowTooSmall(*size);
   for (;;) {
-    const auto left = decoder_.TimeUntilTimeout(Now());
-    if (Await(true, left ? static_cast<int>(left->count()) : -1).hung_up) EndAfterHangUp();
+    if (Await(true, Timeout(decoder_.TimeUntilTimeout(Now()))).hung_up) EndAfterHangUp();
     if (AttendToLifecycle()) resized = 1;  // back from a suspension: the message is gone
     if (resized != 0) {
       resized = 0;
@@ -315,28 +327,22 @@ int PosixTerminal::ReadKey() {
   Flush();
   while (!KeyPending()) {
     // Without a half-read sequence there is no time limit: only a key or a signal wakes us.
-    const auto left = decoder_.TimeUntilTimeout(Now());
-    if (Await(true, left ? static_cast<int>(left->count()) : -1).hung_up) EndAfterHangUp();
+    if (Await(true, Timeout(decoder_.TimeUntilTimeout(Now()))).hung_up) EndAfterHangUp();
   }
   return decoder_.PopKey();
 }
 
 void PosixTerminal::SleepUntil(TickCount deadline) {
-  constexpr std::int64_t kMillisecond = 1'000'000;
   for (;;) {
     AttendToSignals();
     const std::int64_t now = MonotonicNanoseconds();
-    const TickCount ahead = deadline - static_cast<TickCount>(now / kMillisecond);
+    const std::int64_t now_ms = now / kNanosecondsPerMillisecond;
+    const TickCount ahead = deadline - static_cast<TickCount>(now_ms);
     if (ahead == 0 || ahead >= 0x8000'0000u) return;  // reached, or passed long ago
-    // The deadline is the moment the millisecond count turns to `deadline`. poll() sleeps the
-    // whole milliseconds, nanosleep the rest, which keeps a run of paced waits to their length.
-    const std::int64_t rest = (now / kMillisecond + ahead) * kMillisecond - now;
-    if (rest >= kMillisecond) {
-      if (Await(false, static_cast<int>(rest / kMillisecond)).hung_up) EndAfterHangUp();
-    } else {
-      const timespec pause{0, static_cast<long>(rest)};
-      ::nanosleep(&pause, nullptr);
-    }
+    // The deadline is the moment the millisecond count turns to `deadline`: one sleep to the
+    // nanosecond keeps a run of paced waits to their length with one wake-up each.
+    const std::int64_t rest = (now_ms + ahead) * kNanosecondsPerMillisecond - now;
+    if (Await(false, rest).hung_up) EndAfterHangUp();
   }
 }
 

@@ -34,7 +34,12 @@ bool ScreenModel::Write(char ch) {
 
 void ScreenModel::Fill(char ch) {
   if (y_ >= kScreenHeight) return;  // past the last row: nothing scrolls, the text is dropped
-  cells_[Index(x_, y_)] = Cell{ch, colour_};
+  Cell& cell = cells_[Index(x_, y_)];
+  const Cell written{ch, colour_};
+  if (cell != written) {
+    cell = written;
+    changed_rows_.set(static_cast<std::size_t>(y_));
+  }
   if (++x_ == kScreenWidth) NextLine();
 }
 
@@ -45,6 +50,7 @@ void ScreenModel::NextLine() {
 
 void ScreenModel::Clear() {
   cells_.fill(Cell{' ', Colour::Normal});
+  changed_rows_.set();
   x_ = 0;
   y_ = 0;
 }

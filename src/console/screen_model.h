@@ -3,6 +3,7 @@
 // POSIX terminal and the in-memory terminal keep one of these.
 
 #include <array>
+#include <bitset>
 #include <string>
 
 #include "console/terminal.h"
@@ -35,12 +36,21 @@ class ScreenModel {
   // The characters of row y, as a string of kScreenWidth bytes.
   std::string Row(int y) const;
 
+  using RowSet = std::bitset<kScreenHeight>;
+  // The rows in which a cell changed since the last call; forgets them.
+  RowSet TakeChangedRows() {
+    const RowSet rows = changed_rows_;
+    changed_rows_.reset();
+    return rows;
+  }
+
  private:
   static int Index(int x, int y) { return y * kScreenWidth + x; }
   void Fill(char ch);
   void NextLine();
 
   std::array<Cell, kScreenWidth * kScreenHeight> cells_{};
+  RowSet changed_rows_;
   Colour colour_ = Colour::Normal;
   int x_ = 0;
   int y_ = 0;
