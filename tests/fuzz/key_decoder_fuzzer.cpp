@@ -15,20 +15,11 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <vector>
 
 #include "console/key_decoder.h"
-
-#define REQUIRE(condition)                                                         \
-  do {                                                                             \
-    if (!(condition)) {                                                            \
-      std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                \
-    }                                                                              \
-  } while (false)
+#include "fuzz_support.h"
 
 namespace {
 

@@ -8,22 +8,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "console/console.h"
+#include "fuzz_support.h"
 #include "game/game_state.h"
-
-#define REQUIRE(condition)                                                         \
-  do {                                                                             \
-    if (!(condition)) {                                                            \
-      std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                \
-    }                                                                              \
-  } while (false)
 
 namespace {
 

@@ -7,22 +7,13 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "app/best_score.h"
-
-#define REQUIRE(condition)                                                         \
-  do {                                                                             \
-    if (!(condition)) {                                                            \
-      std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                \
-    }                                                                              \
-  } while (false)
+#include "fuzz_support.h"
 
 namespace {
 
