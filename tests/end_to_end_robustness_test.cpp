@@ -28,19 +28,13 @@
 #include <thread>
 #include <vector>
 
+#include "support/end_to_end.h"
 #include "support/tmux_session.h"
 
 namespace {
 
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
-
-std::string RepositoryHelpText() {
-  std::ifstream file(std::string(VORLIX_SOURCE_DIR) + "/help.txt", std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 // A small saved game: a snake of three heading right with its head at (50, 20).
 std::string SmallSave(int score, int delay) {
@@ -74,29 +68,6 @@ void ExpectFrame(const Screen& screen) {
   EXPECT_EQ(missing, 0) << "the frame is not whole:\n" << screen.ToString();
 }
 
-::testing::AssertionResult WaitForMenu(const TmuxSession& session) {
-  return session.WaitFor("the menu", [](const Screen& screen) {
-    return screen.TextAt(31, 14, "Welcome to Vorlix") && screen.TextAt(46, 19, "Play(P)") &&
-           !screen.Contains("Press any key");
-  });
-}
-
-struct Cell {
-  int x = 0;
-  int y = 0;
-  bool operator==(const Cell&) const = default;
-};
-
-std::optional<Cell> ShownHead(const Screen& screen) {
-  const std::string text = screen.Text(137, 12, 10);
-  Cell head;
-  char close = 0;
-  if (std::sscanf(text.c_str(), "(%d, %d%c", &head.x, &head.y, &close) != 3 || close != ')') {
-    return std::nullopt;
-  }
-  return head;
-}
-
 // Waits until the info panel shows the head somewhere else than `from`.
 ::testing::AssertionResult WaitForHeadToLeave(const TmuxSession& session, Cell from,
                                               milliseconds timeout = TmuxSession::kPatience) {
@@ -119,25 +90,18 @@ std::optional<Cell> ShownHead(const Screen& screen) {
   return WaitForHeadToLeave(session, *head);
 }
 
-// Esc to the game-over screen, a key to the menu, Esc to leave; the program ends well.
-void EndGameAndQuit(const TmuxSession& session) {
-  session.SendKeys({"Escape"});
-  ASSERT_TRUE(session.WaitForText(117, 18, "Press any key to continue."));
-  session.SendText(" ");
-  ASSERT_TRUE(WaitForMenu(session));
-  session.SendKeys({"Escape"});
-  int status = -1;
-  ASSERT_TRUE(session.WaitForGameEnd(status));
-  EXPECT_EQ(status, 0);
-  session.ExpectTerminalRestored();
+// Sends `signal_number` to the game.
+void SendToGame(const TmuxSession& session, int signal_number) {
+  pid_t pid = 0;
+  ASSERT_TRUE(session.WaitForGamePid(pid));
+  ASSERT_EQ(::kill(pid, signal_number), 0);
 }
 
 // ---- A window too small -------------------------------------------------------------------------
 
 TEST(EndToEndRobustnessTest, TooSmallAWindowShowsTheSizesAndEscQuitsCleanly) {
   TmuxSession session(100, 30);
-  session.WriteFile("help.txt", RepositoryHelpText());
-  session.WriteFile("score.dat", "0\n");
+  WriteUsualFiles(session, 0);
   session.StartGame();
   ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
     const std::string text = Joined(screen);
@@ -152,17 +116,13 @@ TEST(EndToEndRobustnessTest, TooSmallAWindowShowsTheSizesAndEscQuitsCleanly) {
   EXPECT_TRUE(session.Capture().SameAs(before));
 
   session.SendKeys({"Escape"});
-  int status = -1;
-  ASSERT_TRUE(session.WaitForGameEnd(status));
-  EXPECT_EQ(status, 0);
-  session.ExpectTerminalRestored();
+  ASSERT_NO_FATAL_FAILURE(ExpectGameEnd(session, 0));
   EXPECT_EQ(session.ReadFile("score.dat"), "0\n");
 }
 
 TEST(EndToEndRobustnessTest, AWindowThatGrowsLargeEnoughGetsTheMenu) {
   TmuxSession session(120, 40);
-  session.WriteFile("help.txt", RepositoryHelpText());
-  session.WriteFile("score.dat", "0\n");
+  WriteUsualFiles(session, 0);
   session.StartGame();
   ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
     return Joined(screen).find("this one is 120 x 40.") != std::string::npos;
@@ -175,19 +135,14 @@ TEST(EndToEndRobustnessTest, AWindowThatGrowsLargeEnoughGetsTheMenu) {
   session.Resize(155, 42);
   ASSERT_TRUE(WaitForMenu(session));
   ExpectFrame(session.Capture());
-  session.SendKeys({"Escape"});
-  int status = -1;
-  ASSERT_TRUE(session.WaitForGameEnd(status));
-  EXPECT_EQ(status, 0);
-  session.ExpectTerminalRestored();
+  ASSERT_NO_FATAL_FAILURE(QuitFromMenu(session));
 }
 
 // ---- Resizing during a game ---------------------------------------------------------------------
 
 TEST(EndToEndRobustnessTest, ShrinkingTheWindowHoldsTheGameUntilItGrowsBack) {
   TmuxSession session;
-  session.WriteFile("help.txt", RepositoryHelpText());
-  session.WriteFile("score.dat", "0\n");
+  WriteUsualFiles(session, 0);
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));
   ASSERT_TRUE(StartRunningGame(session));
@@ -218,8 +173,7 @@ TEST(EndToEndRobustnessTest, ShrinkingTheWindowHoldsTheGameUntilItGrowsBack) {
 
 TEST(EndToEndRobustnessTest, AWindowGrownBackShowsExactlyWhatItShowedBefore) {
   TmuxSession session;
-  session.WriteFile("help.txt", RepositoryHelpText());
-  session.WriteFile("score.dat", "5\n");
+  WriteUsualFiles(session, 5);
   // A slow saved game, three seconds a step, so that the screen stands still around the resize.
   session.WriteFile("save.dat", SmallSave(1, 3000));
   session.StartGame();
@@ -256,13 +210,8 @@ TEST(EndToEndRobustnessTest, AWindowGrownBackShowsExactlyWhatItShowedBefore) {
       << "too slow to tell the repaint from the next step";
   ASSERT_TRUE(session.WaitForText(137, 12, "( 52,  20)", milliseconds(6000))) << "the game goes on";
   // Esc would wait for the end of the next three-second step; a signal ends it at once.
-  pid_t pid = 0;
-  ASSERT_TRUE(session.WaitForGamePid(pid));
-  ASSERT_EQ(::kill(pid, SIGTERM), 0);
-  int status = -1;
-  ASSERT_TRUE(session.WaitForGameEnd(status));
-  EXPECT_EQ(status, 128 + SIGTERM);
-  session.ExpectTerminalRestored();
+  ASSERT_NO_FATAL_FAILURE(SendToGame(session, SIGTERM));
+  ASSERT_NO_FATAL_FAILURE(ExpectGameEnd(session, 128 + SIGTERM));
 }
 
 // ---- Signals ------------------------------------------------------------------------------------
@@ -286,8 +235,7 @@ class SignalEndingTest : public ::testing::TestWithParam<SignalCase> {};
 TEST_P(SignalEndingTest, EndsByTheSignalWithTheTerminalGivenBack) {
   const SignalCase& ending = GetParam();
   TmuxSession session;
-  session.WriteFile("help.txt", RepositoryHelpText());
-  session.WriteFile("score.dat", "4\n");
+  WriteUsualFiles(session, 4);
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));
   if (ending.place == Place::Game) {
@@ -297,13 +245,8 @@ TEST_P(SignalEndingTest, EndsByTheSignalWithTheTerminalGivenBack) {
     session.SendText("h");
     ASSERT_TRUE(session.WaitForText(5, 5, "HOW TO PLAY"));  // typing on, letter by letter
   }
-  pid_t pid = 0;
-  ASSERT_TRUE(session.WaitForGamePid(pid));
-  ASSERT_EQ(::kill(pid, ending.signal_number), 0);
-  int status = -1;
-  ASSERT_TRUE(session.WaitForGameEnd(status));
-  EXPECT_EQ(status, 128 + ending.signal_number);
-  session.ExpectTerminalRestored();
+  ASSERT_NO_FATAL_FAILURE(SendToGame(session, ending.signal_number));
+  ASSERT_NO_FATAL_FAILURE(ExpectGameEnd(session, 128 + ending.signal_number));
   EXPECT_EQ(session.ReadFile("score.dat"), "4\n");
   EXPECT_FALSE(session.Exists("save.dat"));
 }
@@ -328,20 +271,17 @@ TEST_P(CrashSignalTest, DiesOfTheSignalWithTheTerminalGivenBack) {
   options.sanitizer_options =
       "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0";
   TmuxSession session(options);
-  session.WriteFile("help.txt", RepositoryHelpText());
-  session.WriteFile("score.dat", "4\n");
+  WriteUsualFiles(session, 4);
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));
   if (crash.place == Place::Game) {
     ASSERT_TRUE(StartRunningGame(session));
   }
-  pid_t pid = 0;
-  ASSERT_TRUE(session.WaitForGamePid(pid));
-  ASSERT_EQ(::kill(pid, crash.signal_number), 0);
-  int status = -1;
-  ASSERT_TRUE(session.WaitForGameEnd(status));
-  EXPECT_EQ(status, 128 + crash.signal_number) << "the program should die of the signal";
-  session.ExpectTerminalRestored();
+  ASSERT_NO_FATAL_FAILURE(SendToGame(session, crash.signal_number));
+  {
+    SCOPED_TRACE("the program should die of the signal");
+    ASSERT_NO_FATAL_FAILURE(ExpectGameEnd(session, 128 + crash.signal_number));
+  }
   EXPECT_EQ(session.ReadFile("score.dat"), "4\n");
 }
 
@@ -352,8 +292,7 @@ TEST(EndToEndRobustnessTest, ACrashOfTheGameAloneInThePaneStillRestoresTheScreen
   TmuxSession::Options options;
   options.sanitizer_options = "handle_segv=0";
   TmuxSession session(options);
-  session.WriteFile("help.txt", RepositoryHelpText());
-  session.WriteFile("score.dat", "4\n");
+  WriteUsualFiles(session, 4);
   session.Start(session.GameCommand());
   ASSERT_TRUE(WaitForMenu(session));
   pid_t pid = 0;
@@ -428,10 +367,21 @@ void ExpectCookedTerminal(const TmuxSession& session) {
   EXPECT_FALSE(session.AlternateScreen());
 }
 
+// After the game has ended: the shell's prompt is back, the shell saw the exit status `status`,
+// the terminal is cooked again and no sanitizer complained.
+void ExpectBackAtTheShell(const TmuxSession& session, int status) {
+  ASSERT_TRUE(session.WaitFor("the shell's prompt", [](const Screen& screen) {
+    return !screen.Contains("Welcome") && screen.Contains(TmuxSession::kShellPrompt);
+  }));
+  const std::string shown = "exit=" + std::to_string(status);
+  ASSERT_TRUE(RunInShell(session, "echo \"exit=$?\"", shown));
+  ASSERT_NO_FATAL_FAILURE(ExpectCookedTerminal(session));
+  session.ExpectNoSanitizerReport();
+}
+
 TEST(EndToEndRobustnessTest, CtrlZGivesTheTerminalBackAndFgBringsTheGameBackExactly) {
   TmuxSession session;
-  session.WriteFile("help.txt", RepositoryHelpText());
-  session.WriteFile("score.dat", "0\n");
+  WriteUsualFiles(session, 0);
   ASSERT_TRUE(StartGameFromShell(session));
   session.SendText("xxx");  // the menu snake moves three cells, so that there is more to redraw
   ASSERT_TRUE(session.WaitForText(24, 6, "*"));
@@ -452,8 +402,7 @@ TEST(EndToEndRobustnessTest, CtrlZGivesTheTerminalBackAndFgBringsTheGameBackExac
   ASSERT_TRUE(session.WaitForText(25, 6, "*"));
   session.SendText("h");
   ASSERT_TRUE(session.WaitForText(5, 36, "Press any key to continue.", milliseconds(15000)));
-  session.SendText(" ");
-  ASSERT_TRUE(WaitForMenu(session));
+  ASSERT_TRUE(ContinueToMenu(session));
 
   // Suspended in the middle of a game: it comes back and plays on.
   ASSERT_TRUE(StartRunningGame(session));
@@ -469,30 +418,18 @@ TEST(EndToEndRobustnessTest, CtrlZGivesTheTerminalBackAndFgBringsTheGameBackExac
   ASSERT_TRUE(WaitForHeadToLeave(session, *head));
 
   session.SendKeys({"Escape"});
-  ASSERT_TRUE(session.WaitForText(117, 18, "Press any key to continue."));
-  session.SendText(" ");
-  ASSERT_TRUE(WaitForMenu(session));
+  ASSERT_TRUE(WaitForGameOver(session));
+  ASSERT_TRUE(ContinueToMenu(session));
   session.SendKeys({"Escape"});
-  ASSERT_TRUE(session.WaitFor("the shell's prompt", [](const Screen& screen) {
-    return !screen.Contains("Welcome") && screen.Contains(TmuxSession::kShellPrompt);
-  }));
-  ASSERT_TRUE(RunInShell(session, "echo \"exit=$?\"", "exit=0"));
-  ASSERT_NO_FATAL_FAILURE(ExpectCookedTerminal(session));
-  session.ExpectNoSanitizerReport();
+  ASSERT_NO_FATAL_FAILURE(ExpectBackAtTheShell(session, 0));
 }
 
 TEST(EndToEndRobustnessTest, CtrlCTypedOnTheMenuEndsTheGameWithTheTerminalGivenBack) {
   TmuxSession session;
-  session.WriteFile("help.txt", RepositoryHelpText());
-  session.WriteFile("score.dat", "0\n");
+  WriteUsualFiles(session, 0);
   ASSERT_TRUE(StartGameFromShell(session));
   session.SendKeys({"C-c"});
-  ASSERT_TRUE(session.WaitFor("the shell's prompt", [](const Screen& screen) {
-    return !screen.Contains("Welcome") && screen.Contains(TmuxSession::kShellPrompt);
-  }));
-  ASSERT_TRUE(RunInShell(session, "echo \"exit=$?\"", "exit=130"));
-  ASSERT_NO_FATAL_FAILURE(ExpectCookedTerminal(session));
-  session.ExpectNoSanitizerReport();
+  ASSERT_NO_FATAL_FAILURE(ExpectBackAtTheShell(session, 130));
 }
 
 // ---- The terminal goes away ---------------------------------------------------------------------
@@ -580,8 +517,7 @@ bool ReadUntil(int master, const std::string& text, std::string& seen) {
 TEST_P(HangUpTest, TheGameEndsAtOnceWithoutSpinning) {
   const HangUpCase& hang_up = GetParam();
   TmuxSession files;  // only for its folders: this terminal is a bare pseudo-terminal
-  files.WriteFile("help.txt", RepositoryHelpText());
-  files.WriteFile("score.dat", "0\n");
+  WriteUsualFiles(files, 0);
 
   int report[2];
   ASSERT_EQ(::pipe(report), 0);
@@ -796,15 +732,14 @@ TEST_P(HostileFilesTest, TheGameShowsThemHarmlesslyAndGoesOn) {
     EXPECT_TRUE(session.AlternateScreen()) << "the alternate screen was left";
     EXPECT_FALSE(session.CursorVisible()) << "the cursor was shown";
   }
-  session.SendText(" ");
-  ASSERT_TRUE(WaitForMenu(session));
+  ASSERT_TRUE(ContinueToMenu(session));
   ExpectFrame(session.Capture());
 
   // A game: the best score as read, then a point, which makes a new best score.
   session.SendText("p");
   ASSERT_TRUE(session.WaitForText(119, 7, std::string("High score: ") + hostile.shown_best));
   session.SendKeys({"Space", "u", "Escape"});
-  ASSERT_TRUE(session.WaitForText(117, 18, "Press any key to continue."));
+  ASSERT_TRUE(WaitForGameOver(session));
   {
     const Screen screen = session.Capture();
     EXPECT_TRUE(screen.TextAt(117, 13, "New High Score: ")) << screen.ToString();
@@ -818,14 +753,8 @@ TEST_P(HostileFilesTest, TheGameShowsThemHarmlesslyAndGoesOn) {
       EXPECT_TRUE(std::filesystem::is_directory(session.folder() / "score.dat"));
     }
   }
-  session.SendText(" ");
-  ASSERT_TRUE(WaitForMenu(session));
-
-  session.SendKeys({"Escape"});
-  int status = -1;
-  ASSERT_TRUE(session.WaitForGameEnd(status));
-  EXPECT_EQ(status, 0);
-  session.ExpectTerminalRestored();
+  ASSERT_TRUE(ContinueToMenu(session));
+  ASSERT_NO_FATAL_FAILURE(QuitFromMenu(session));
   EXPECT_EQ(session.PaneTitle(), title);
   if (hostile.save.contents) {
     EXPECT_EQ(session.ReadFile("save.dat"), hostile.save.contents);
@@ -855,14 +784,9 @@ TEST(EndToEndRobustnessTest, UnreadableFilesAreTakenAsMissing) {
   session.SendText("p");
   ASSERT_TRUE(session.WaitForText(119, 7, "High score:     0"));
   session.SendKeys({"Space", "Escape"});
-  ASSERT_TRUE(session.WaitForText(117, 18, "Press any key to continue."));
-  session.SendText(" ");
-  ASSERT_TRUE(WaitForMenu(session));
-  session.SendKeys({"Escape"});
-  int status = -1;
-  ASSERT_TRUE(session.WaitForGameEnd(status));
-  EXPECT_EQ(status, 0);
-  session.ExpectTerminalRestored();
+  ASSERT_TRUE(WaitForGameOver(session));
+  ASSERT_TRUE(ContinueToMenu(session));
+  ASSERT_NO_FATAL_FAILURE(QuitFromMenu(session));
 }
 
 // ---- A folder the game cannot write in ----------------------------------------------------------
@@ -872,8 +796,7 @@ TEST(EndToEndRobustnessTest, UnreadableFilesAreTakenAsMissing) {
 TEST(EndToEndRobustnessTest, WhenNothingCanBeWrittenTheGameSaysSoAndGoesOn) {
   TmuxSession session;
   const std::string save = SmallSave(0, 100);
-  session.WriteFile("help.txt", RepositoryHelpText());
-  session.WriteFile("score.dat", "2\n");
+  WriteUsualFiles(session, 2);
   session.WriteFile("save.dat", save);
   std::filesystem::create_directory(session.folder() / "save.dat.tmp");
   std::filesystem::create_directory(session.folder() / "score.dat.tmp");
@@ -900,7 +823,7 @@ TEST(EndToEndRobustnessTest, WhenNothingCanBeWrittenTheGameSaysSoAndGoesOn) {
 
   // A new best score that cannot be stored.
   session.SendKeys({"Escape"});
-  ASSERT_TRUE(session.WaitForText(117, 18, "Press any key to continue."));
+  ASSERT_TRUE(WaitForGameOver(session));
   {
     const Screen screen = session.CaptureWithColours();
     EXPECT_TRUE(screen.TextAt(117, 13, "New High Score: 3 !")) << screen.ToString();
@@ -910,11 +833,7 @@ TEST(EndToEndRobustnessTest, WhenNothingCanBeWrittenTheGameSaysSoAndGoesOn) {
   }
   session.SendText(" ");
   ASSERT_TRUE(session.WaitForText(44, 21, "Continue(C)"));
-  session.SendKeys({"Escape"});
-  int status = -1;
-  ASSERT_TRUE(session.WaitForGameEnd(status));
-  EXPECT_EQ(status, 0);
-  session.ExpectTerminalRestored();
+  ASSERT_NO_FATAL_FAILURE(QuitFromMenu(session));
 
   EXPECT_EQ(session.ReadFile("score.dat"), "2\n");
   EXPECT_EQ(session.ReadFile("save.dat"), save);

@@ -2,10 +2,11 @@
 // games played, saved and continued, the best score on disk, and the rest after 79 games. Every
 // session ends with the terminal given back as it was.
 
+#include "support/end_to_end.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -17,13 +18,6 @@
 namespace {
 
 using std::chrono::milliseconds;
-
-std::string RepositoryHelpText() {
-  std::ifstream file(std::string(VORLIX_SOURCE_DIR) + "/help.txt", std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -61,13 +55,6 @@ void ExpectCredits(const Screen& screen) {
   EXPECT_EQ(screen.Foreground(131, 36), kLightMagenta);
 }
 
-::testing::AssertionResult WaitForMenu(const TmuxSession& session) {
-  return session.WaitFor("the menu", [](const Screen& screen) {
-    return screen.TextAt(31, 14, "Welcome to Vorlix") && screen.TextAt(46, 19, "Play(P)") &&
-           !screen.Contains("Press any key");
-  });
-}
-
 // The menu's items, with the saved game's line or without it.
 void ExpectMenuItems(const Screen& screen, bool has_save) {
   EXPECT_TRUE(screen.TextAt(46, 19, "Play(P)"));
@@ -82,34 +69,6 @@ void ExpectMenuItems(const Screen& screen, bool has_save) {
     EXPECT_TRUE(screen.TextAt(45, 24, "Quit(Esc)"));
     EXPECT_EQ(screen.Foreground(45, 24), kDarkGrey);
   }
-}
-
-// Esc on the menu, then the program ends well. The farewell stays up until two seconds have passed
-// since the game last paused for anything, so after a game it may only flash: it is checked where
-// nothing paused before it.
-void QuitFromMenu(const TmuxSession& session) {
-  session.SendKeys({"Escape"});
-  int status = -1;
-  ASSERT_TRUE(session.WaitForGameEnd(status));
-  EXPECT_EQ(status, 0);
-  session.ExpectTerminalRestored();
-}
-
-struct Cell {
-  int x = 0;
-  int y = 0;
-  bool operator==(const Cell&) const = default;
-};
-
-// The head's position as the info panel shows it, "(xxx, yyy)" at (137, 12).
-std::optional<Cell> ShownHead(const Screen& screen) {
-  const std::string text = screen.Text(137, 12, 10);
-  Cell head;
-  char close = 0;
-  if (std::sscanf(text.c_str(), "(%d, %d%c", &head.x, &head.y, &close) != 3 || close != ')') {
-    return std::nullopt;
-  }
-  return head;
 }
 
 std::string FormatHead(Cell head) {
@@ -185,8 +144,7 @@ std::optional<SaveFile> ParseSaveFile(const std::string& text) {
 
 TEST(EndToEndTest, StartsAtTheMenuAndEscSaysFarewellAndGivesTheTerminalBack) {
   TmuxSession session;
-  session.WriteFile("help.txt", RepositoryHelpText());
-  session.WriteFile("score.dat", "7\n");
+  WriteUsualFiles(session, 7);
   session.StartGame();
   const std::string title_before = session.PaneTitle();
   ASSERT_TRUE(WaitForMenu(session));
@@ -261,9 +219,8 @@ TEST(EndToEndTest, MissingFilesAreWarnedAboutInRedBeforeTheMenu) {
 
 TEST(EndToEndTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
   TmuxSession session;
+  WriteUsualFiles(session, 0);
   const std::string help = RepositoryHelpText();
-  session.WriteFile("help.txt", help);
-  session.WriteFile("score.dat", "0\n");
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));
 
@@ -353,7 +310,7 @@ TEST(EndToEndTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
 
   // Esc: game over with a new best score, which goes to score.dat at once.
   session.SendKeys({"Escape"});
-  ASSERT_TRUE(session.WaitForText(117, 18, "Press any key to continue."));
+  ASSERT_TRUE(WaitForGameOver(session));
   int best = -1;
   {
     const Screen screen = session.CaptureWithColours();
@@ -392,7 +349,7 @@ TEST(EndToEndTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
   const Cell ahead{head.x, head.y == 39 ? 2 : head.y + 1};  // heading down, wrapping at the bottom
   const int final_score = static_cast<int>(saved->body.size()) - 2 + (saved->food == ahead ? 1 : 0);
   session.SendKeys({"Space", "Escape"});
-  ASSERT_TRUE(session.WaitForText(117, 18, "Press any key to continue."));
+  ASSERT_TRUE(WaitForGameOver(session));
   {
     const Screen screen = session.Capture();
     EXPECT_TRUE(screen.TextAt(121, 8, "GAME OVER !"));
@@ -418,8 +375,7 @@ TEST(EndToEndTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
 
 TEST(EndToEndTest, After79GamesTheMenuSnakeBitesItselfAndTheGameSaysRest) {
   TmuxSession session;
-  session.WriteFile("help.txt", RepositoryHelpText());
-  session.WriteFile("score.dat", "0\n");
+  WriteUsualFiles(session, 0);
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));
 
@@ -428,9 +384,8 @@ TEST(EndToEndTest, After79GamesTheMenuSnakeBitesItselfAndTheGameSaysRest) {
     // New game, start key, Esc: together, so the game has at most a tick or two.
     session.SendKeys({"p", "Space", "Escape"});
     // The game-over screen throws away keys typed before its prompt, so wait for it.
-    ASSERT_TRUE(session.WaitForText(117, 18, "Press any key to continue."));
-    session.SendKeys({"Space"});
-    ASSERT_TRUE(WaitForMenu(session));
+    ASSERT_TRUE(WaitForGameOver(session));
+    ASSERT_TRUE(ContinueToMenu(session));
   }
   EXPECT_EQ(session.ReadFile("score.dat"), "0\n") << "no game scored";
 
@@ -456,10 +411,7 @@ TEST(EndToEndTest, After79GamesTheMenuSnakeBitesItselfAndTheGameSaysRest) {
   // A key ends the rest; the farewell follows, though only for a flash this long after the last
   // pause of the game.
   session.SendText("x");
-  int status = -1;
-  ASSERT_TRUE(session.WaitForGameEnd(status));
-  EXPECT_EQ(status, 0);
-  session.ExpectTerminalRestored();
+  ASSERT_NO_FATAL_FAILURE(ExpectGameEnd(session, 0));
 }
 
 }  // namespace

@@ -733,31 +733,23 @@ class Bench:
         game.end_game()
 
         # A saved game at 10 ms, straight on.
-        write_save(folder, straight_save(10))
-        game.send("C")
-        game.wait_game_frame(10)
+        self._continue_saved(game, folder, straight_save(10), 10)
         self.results["play10"] = self._straight_run(game, 10, self.seconds(10.0))
         game.end_game()
 
         # Turning: H and M in turn every third tick, at 10 ms.
-        write_save(folder, save_text(RIGHT_DIR, [(10, 20), (9, 20)],
-                                     turning_food((10, 20), 1200), 0, 10))
-        game.send("C")
-        game.wait_game_frame(10)
+        turning = save_text(RIGHT_DIR, [(10, 20), (9, 20)], turning_food((10, 20), 1200), 0, 10)
+        self._continue_saved(game, folder, turning, 10)
         self.results["turning"] = self._turning_run(game, 10, self.seconds(5.0))
         game.end_game()
 
         # System calls at 100 ms.
-        write_save(folder, straight_save(100))
-        game.send("C")
-        game.wait_game_frame(100)
+        self._continue_saved(game, folder, straight_save(100), 100)
         self.results["syscalls"] = self._strace_run(game, self.seconds(5.0))
         game.end_game()
 
         # The 1,000-cell snake on its staircase at 10 ms.
-        write_save(folder, staircase_save(1000, 10))
-        game.send("C")
-        game.wait_game_frame(10)
+        self._continue_saved(game, folder, staircase_save(1000, 10), 10)
         self.results["long"] = self._staircase_run(game, 10, self.seconds(10.0))
         game.end_game(seconds=10.0)
 
@@ -784,6 +776,14 @@ class Bench:
             self.results[f"reference{delay_ms}"] = {
                 "ticks": ticks, "cpu": self._cpu_share(cpu_before, cpu_after, end - start),
                 "seconds": end - start}
+
+    @staticmethod
+    def _continue_saved(game, folder, text, delay_ms):
+        """Writes `text` as the saved game, continues it from the menu and waits for its first
+        frame at `delay_ms`."""
+        write_save(folder, text)
+        game.send("C")
+        game.wait_game_frame(delay_ms)
 
     @staticmethod
     def _cpu_share(before, after, seconds):
