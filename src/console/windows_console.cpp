@@ -6,15 +6,7 @@
 // rather than scrolled, and the console is only ever asked to write runs of cells that fit on one
 // row.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-
 #include <conio.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,9 +19,7 @@
 
 #include "console/console.h"
 #include "console/screen_model.h"
-
-// <windows.h> maps ReplaceFile to ReplaceFileA; the game has its own.
-#undef ReplaceFile
+#include "console/windows_api.h"
 
 namespace {
 

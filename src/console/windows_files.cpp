@@ -1,22 +1,11 @@
 // Replacing a file whole on Windows: write a temporary file beside it, push it to the disk, then
 // move it over the old one in a single step that is itself written through to the disk.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-
-#include <windows.h>
-
 #include <string>
 #include <string_view>
 
 #include "console/console.h"
-
-// <windows.h> maps ReplaceFile to ReplaceFileA; the game has its own.
-#undef ReplaceFile
+#include "console/windows_api.h"
 
 namespace {
 
