@@ -35,6 +35,7 @@ bool CoversPlayfield(const SnakeBody& snake) {
   std::vector<bool> covered(kPlayfieldCells, false);
   int count = 0;
   for (Point cell : snake.body()) {
+    if (!InPlayfield(cell)) continue;
     const int index = (cell.y - kPlayfieldTop) * kPlayfieldWidth + (cell.x - kPlayfieldLeft);
     if (!covered[static_cast<std::size_t>(index)]) {
       covered[static_cast<std::size_t>(index)] = true;

@@ -7,10 +7,16 @@
 #include <string_view>
 #include <vector>
 
+#include "console/console.h"
 #include "snake/snake_body.h"
 
 inline constexpr int kStartDelayMs = 100;
 inline constexpr int kPlayfieldCells = 98 * 38;
+
+inline bool InPlayfield(Point cell) {
+  return cell.x >= kPlayfieldLeft && cell.x <= kPlayfieldRight && cell.y >= kPlayfieldTop &&
+         cell.y <= kPlayfieldBottom;
+}
 
 struct Game {
   SnakeBody snake;

@@ -20,11 +20,6 @@ constexpr const char* kSaveFile = "save.dat";
 // A saved game of the longest snake is well under 64 KiB; a larger file is no saved game.
 constexpr std::size_t kLargestSaveFile = 1 << 20;
 
-bool InPlayfield(Point cell) {
-  return cell.x >= kPlayfieldLeft && cell.x <= kPlayfieldRight && cell.y >= kPlayfieldTop &&
-         cell.y <= kPlayfieldBottom;
-}
-
 // Reads the file the way the game always has: a run of non-digits skipped before each section's
 // pair, then signed decimal numbers separated by white space.
 class SaveReader {
