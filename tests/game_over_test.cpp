@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "game/game.h"
 #include "support/game_test.h"
@@ -11,11 +12,14 @@ namespace {
 
 class GameOver : public GameTest {
  protected:
-  // Plays a saved game with a body of `length` cells on row 20 to its end by Esc.
-  void PlayAndQuit(int length) {
+  // Plays a saved game with a body of `length` cells on row 20 to its end by Esc, on a disk that
+  // is full when `disk_full`.
+  void PlayAndQuit(int length, bool disk_full = false) {
     std::vector<Point> body;
     for (int i = 0; i < length; ++i) body.push_back({60 - i, 20});
     WriteFile("save.dat", SaveText(kRight, body, {10, 5}, 0, 100));
+    std::optional<FullDisk> full;
+    if (disk_full) full.emplace();
     KeyAt(0, ' ');
     KeyAt(0, kEscKey);
     KeyAt(0, 'x');  // pressed during play: must not pass the prompt
@@ -62,14 +66,13 @@ TEST_F(GameOver, AboveTheBestIsStoredInMemoryAndOnDisk) {
   EXPECT_EQ(high_score, 7);
   EXPECT_EQ(ReadFile("score.dat"), "7\n");
   EXPECT_EQ(Text(117, 18, 26), "Press any key to continue.");
-  EXPECT_FALSE(Exists("score.dat.tmp"));
+  EXPECT_EQ(Files(), (std::set<std::string>{"save.dat", "score.dat"}));
 }
 
 TEST_F(GameOver, AScoreFileThatCannotBeWrittenIsReportedAndKeepsItsOldContents) {
   WriteFile("score.dat", "1\n");
   high_score = 1;
-  std::filesystem::create_symlink("/dev/full", "score.dat.tmp");  // as on a full disk
-  PlayAndQuit(5);
+  PlayAndQuit(5, true);
   EXPECT_EQ(Row(13).substr(117), "New High Score: 3 !");
   EXPECT_EQ(high_score, 3) << "the best score in memory is raised all the same";
   EXPECT_EQ(Row(16).substr(117), "Cannot write the file \"score.dat\" !");

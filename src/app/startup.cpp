@@ -1,10 +1,7 @@
 // Start-up: everything that comes before the main menu.
 
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <memory>
-#include <string>
 
 #include "app/app.h"
 #include "app/best_score.h"
@@ -15,10 +12,6 @@ namespace {
 // Far more than any score file the game writes; a longer file is read only this far.
 constexpr std::size_t kScoreFileLimit = 64 * 1024;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 void ShowWarning(const char* text) {
   SetColour(Colour::Red);
   WriteText("%s", text);
@@ -26,19 +19,15 @@ void ShowWarning(const char* text) {
   WaitPaced(500);
 }
 
-// Loads the best score; false when "score.dat" cannot be opened. A file without a usable number
-// leaves the best score at 0.
+// Loads the best score; false when "score.dat" cannot be opened or read. A file without a usable
+// number leaves the best score at 0. A file that is there but could not be read is never replaced,
+// so that a best score the game did not see is not lost.
 bool LoadBestScore() {
-  std::unique_ptr<std::FILE, FileCloser> file{std::fopen("score.dat", "rb")};
-  if (!file) return false;
-  std::string text;
-  char block[4096];
-  while (text.size() < kScoreFileLimit) {
-    const std::size_t got = std::fread(block, 1, sizeof block, file.get());
-    if (got == 0) break;
-    text.append(block, got);
-  }
-  if (const std::optional<int> best = ParseBestScore(text)) high_score = *best;
+  const FileContents file = ReadGameFile("score.dat", kScoreFileLimit);
+  using Status = FileContents::Status;
+  score_file_replaceable = file.status == Status::kRead || file.status == Status::kMissing;
+  if (file.status != Status::kRead) return false;
+  if (const std::optional<int> best = ParseBestScore(file.text)) high_score = *best;
   return true;
 }
 

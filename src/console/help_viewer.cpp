@@ -1,7 +1,7 @@
 // The help viewer: "help.txt" typed into the playfield, letter by letter.
 
-#include <cstdio>
-#include <memory>
+#include <string>
+#include <string_view>
 
 #include "console/console.h"
 
@@ -10,34 +10,33 @@ namespace {
 constexpr int kTextLeft = 5;
 constexpr int kTextTop = 5;
 constexpr unsigned kLetterPause = 5;
+// Far more than the playfield can show; the rest of a longer file is not read.
+constexpr std::size_t kHelpFileLimit = 1 << 20;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-bool IsLetter(int ch) {
+bool IsLetter(char ch) {
   return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z');
 }
 
-// The next character of a text file: a CR LF pair reads as one '\n', as on Windows, so a help
-// file written there looks the same. EOF at the end, or on a read error.
-int ReadTextChar(std::FILE* file) {
-  const int ch = std::fgetc(file);
-  if (ch != '\r') return ch;
-  const int after = std::fgetc(file);
-  if (after == '\n') return '\n';
-  if (after != EOF) std::ungetc(after, file);
-  return ch;
+// A CR LF pair reads as one '\n', as in a text file on Windows, so a help file written there looks
+// the same.
+std::string WithPlainLineEnds(std::string_view text) {
+  std::string plain;
+  plain.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    plain += text[i];
+  }
+  return plain;
 }
 
-void TypeText(std::FILE* file) {
+void TypeText(std::string_view text) {
   int row = kTextTop;
   GotoXY(kTextLeft, row);
   SetColour(Colour::LightCyan);
   // Once the text has run past the last row nothing more of it can show, so the rest is not
   // typed out: a huge file would otherwise keep the viewer pausing after every letter for hours.
-  for (int ch = ReadTextChar(file); ch != EOF && CursorOnScreen(); ch = ReadTextChar(file)) {
+  for (std::size_t i = 0; i < text.size() && CursorOnScreen(); ++i) {
+    const char ch = text[i];
     WriteText("%c", ch);
     if (ch == '\n') {
       GotoXY(kTextLeft, ++row);
@@ -52,8 +51,10 @@ void TypeText(std::FILE* file) {
 
 void ShowHelp() {
   ClearPlayfield();
-  if (File file{std::fopen("help.txt", "rb")}) {
-    TypeText(file.get());
+  const FileContents file = ReadGameFile("help.txt", kHelpFileLimit);
+  using Status = FileContents::Status;
+  if (file.status == Status::kRead || file.status == Status::kReadError) {
+    TypeText(WithPlainLineEnds(file.text));  // a read error ends the text where it happened
   } else {
     GotoXY(33, 14);
     SetColour(Colour::Red);

@@ -8,7 +8,7 @@
 namespace {
 
 void StoreBestScore(int best) {
-  if (ReplaceFile("score.dat", std::to_string(best) + "\n")) return;
+  if (score_file_replaceable && ReplaceFile("score.dat", std::to_string(best) + "\n")) return;
   GotoXY(117, 16);
   SetColour(Colour::Red);
   WriteText("Cannot write the file \"score.dat\" !\a");

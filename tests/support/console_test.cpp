@@ -1,5 +1,8 @@
 #include "support/console_test.h"
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -13,6 +16,7 @@ ConsoleTest::ConsoleTest() {
   std::filesystem::current_path(folder_);
   AttachTerminal(term);
   high_score = 0;
+  score_file_replaceable = true;
   std::srand(1);
 }
 
@@ -40,4 +44,32 @@ std::string ConsoleTest::Row(int y) const {
   std::string row = term.screen().Row(y);
   row.erase(row.find_last_not_of(' ') + 1);
   return row;
+}
+
+std::set<std::string> ConsoleTest::Files() {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(".")) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+struct FullDisk::Saved {
+  rlimit limit{};
+  struct sigaction action {};
+};
+
+FullDisk::FullDisk() : saved_(std::make_unique<Saved>()) {
+  ::getrlimit(RLIMIT_FSIZE, &saved_->limit);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGXFSZ, &ignore, &saved_->action);
+  rlimit none = saved_->limit;
+  none.rlim_cur = 0;
+  ::setrlimit(RLIMIT_FSIZE, &none);
+}
+
+FullDisk::~FullDisk() {
+  ::setrlimit(RLIMIT_FSIZE, &saved_->limit);
+  ::sigaction(SIGXFSZ, &saved_->action, nullptr);
 }

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -20,6 +22,8 @@ class ConsoleTest : public ::testing::Test {
   // The whole file, or "<missing>" when it does not exist.
   static std::string ReadFile(const std::string& name);
   static bool Exists(const std::string& name) { return std::filesystem::exists(name); }
+  // The names in the working folder, to show that no temporary file is left behind.
+  static std::set<std::string> Files();
 
   // The characters of row y as they stand, trailing blanks cut.
   std::string Row(int y) const;
@@ -30,4 +34,18 @@ class ConsoleTest : public ::testing::Test {
  private:
   std::filesystem::path previous_folder_;
   std::filesystem::path folder_;
+};
+
+// While it lives, no file can take a byte more, as on a full disk: the file size limit is 0, and
+// the signal for passing it is ignored, as the game ignores it.
+class FullDisk {
+ public:
+  FullDisk();
+  ~FullDisk();
+  FullDisk(const FullDisk&) = delete;
+  FullDisk& operator=(const FullDisk&) = delete;
+
+ private:
+  struct Saved;
+  std::unique_ptr<Saved> saved_;
 };
