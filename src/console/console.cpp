@@ -60,7 +60,10 @@ void WriteText(const char* format, ...) {
   for (int i = 0; i < length; ++i) Active().WriteChar(text[i]);
 }
 
+// What was written before the clear is shown first, as it would be on a console that draws every
+// character at once: "Loading.." stands until start-up clears it.
 void ClearScreen() {
+  Active().Flush();
   Active().Clear();
 }
 
@@ -99,13 +102,6 @@ char WaitKey() {
 
 void DrainKeys() {
   while (KeyHit()) WaitKey();
-}
-
-bool FileExists(const char* path) {
-  std::FILE* file = std::fopen(path, "r");
-  if (file == nullptr) return false;
-  std::fclose(file);
-  return true;
 }
 
 void SetConsoleFont() {

@@ -5,10 +5,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
-#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/console.h"
@@ -19,6 +18,9 @@ namespace {
 constexpr const char* kSaveFile = "save.dat";
 // A saved game of the longest snake is well under 64 KiB; a larger file is no saved game.
 constexpr std::size_t kLargestSaveFile = 1 << 20;
+// A minute a tick. The game itself never goes beyond 1009 ms, from a hand-edited 999; a longer
+// delay would leave the game deaf to every key for as long.
+constexpr int kLongestDelayMs = 60'000;
 
 // Reads the file the way the game always has: a run of non-digits skipped before each section's
 // pair, then signed decimal numbers separated by white space.
@@ -93,21 +95,12 @@ bool OnBody(const std::vector<Point>& body, Point cell) {
   return std::find(body.begin(), body.end(), cell) != body.end();
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-// The whole file, or nothing when it cannot be opened or is far too large to be a saved game.
+// The whole file, or nothing when it cannot be opened or read, or is far too large to be a saved
+// game.
 std::optional<std::string> ReadSaveFile() {
-  std::unique_ptr<std::FILE, FileCloser> file{std::fopen(kSaveFile, "rb")};
-  if (!file) return std::nullopt;
-  std::string text;
-  char block[4096];
-  while (const std::size_t got = std::fread(block, 1, sizeof block, file.get())) {
-    text.append(block, got);
-    if (text.size() > kLargestSaveFile) return std::nullopt;
-  }
-  return text;
+  FileContents file = ReadGameFile(kSaveFile, kLargestSaveFile);
+  if (file.status != FileContents::Status::kRead || file.cut) return std::nullopt;
+  return std::move(file.text);
 }
 
 void AppendLine(std::string& text, int first, int second) {
@@ -137,7 +130,9 @@ std::optional<SavedGame> ParseSavedGame(std::string_view text) {
   if (food_pair.read == 2 && InPlayfield(food) && !OnBody(game.body, food)) game.food = food;
 
   const Pair game_pair = ReadSectionPair(reader, game.score, game.delay_ms);
-  if (game_pair.too_large || game.delay_ms < 1) return std::nullopt;
+  if (game_pair.too_large || game.delay_ms < 1 || game.delay_ms > kLongestDelayMs) {
+    return std::nullopt;
+  }
   return game;
 }
 
@@ -189,6 +184,9 @@ void ShowSaveDialog(const Game& game) {
     SetColour(Colour::Red);
     WriteText("Cannot write the file \"save.dat\" !\a");
     SetColour(Colour::Normal);
+    // Two seconds from now, however long the player took to answer: a pacing mark set here
+    // first. The next tick then keeps the normal pace from the end of the message.
+    WaitPaced(0);
     WaitPaced(2000);
   }
   ClearSidePanel();
