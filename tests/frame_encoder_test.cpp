@@ -22,9 +22,9 @@ void WriteAt(ScreenModel& screen, int x, int y, std::string_view text,
 // An encoder that has already drawn the blank screen, as after start-up.
 class FrameEncoderTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(encoder.Encode(screen, 0), kRepaint); }
+  void SetUp() override { ASSERT_EQ(encoder.Encode(screen, false), kRepaint); }
 
-  std::string Frame(int bells = 0) { return encoder.Encode(screen, bells); }
+  std::string Frame(bool bell = false) { return encoder.Encode(screen, bell); }
 
   ScreenModel screen;
   FrameEncoder encoder;
@@ -115,6 +115,11 @@ TEST_F(FrameEncoderTest, ColoursChangeOnlyForCellsThatShowThem) {
 TEST_F(FrameEncoderTest, HighBytesAreCodePage437GlyphsAndControlBytesQuestionMarks) {
   WriteAt(screen, 0, 0, "\xdb\x82\xb0\xfe\x01\x7f");
   EXPECT_EQ(Frame(), "\x1b[H\xe2\x96\x88\xc3\xa9\xe2\x96\x91\xe2\x96\xa0??");
+  // A terminal that does not take UTF-8 gets no byte from 128 up, which it might read as a control.
+  FrameEncoder ascii(Glyphs::kAscii);
+  ScreenModel again;
+  WriteAt(again, 0, 0, "\xdb\x9b\xbe?7l\x01");
+  EXPECT_EQ(ascii.Encode(again, false), std::string(kRepaint) + "\x1b[H????7l?");
 }
 
 TEST_F(FrameEncoderTest, NothingIsAssumedAboutTheCursorAfterTheLastColumn) {
@@ -128,10 +133,10 @@ TEST_F(FrameEncoderTest, NothingIsAssumedAboutTheCursorAfterTheLastColumn) {
   EXPECT_EQ(Frame(), "\x1b[5;2Hy");
 }
 
-TEST_F(FrameEncoderTest, BellsFollowTheDrawingInTheSameBatch) {
-  EXPECT_EQ(Frame(2), "\a\a");
+TEST_F(FrameEncoderTest, OneBellFollowsTheDrawingInTheSameBatch) {
+  EXPECT_EQ(Frame(true), "\a");
   WriteAt(screen, 0, 0, "!");
-  EXPECT_EQ(Frame(1), "\x1b[H!\a");
+  EXPECT_EQ(Frame(true), "\x1b[H!\a");
 }
 
 TEST_F(FrameEncoderTest, ClearingTheScreenIsUsedWhenItSavesBytes) {

@@ -56,10 +56,10 @@ bool LooksAlike(const Cell& a, const Cell& b) {
   return a.ch == b.ch && (IsBlank(a) || a.colour == b.colour);
 }
 
-void AppendGlyph(std::string& out, char ch) {
+void AppendGlyph(std::string& out, char ch, Glyphs glyphs) {
   const auto byte = static_cast<unsigned char>(VisibleByte(ch));
-  if (byte < 0x80) {
-    out += static_cast<char>(byte);
+  if (byte < 0x80 || glyphs == Glyphs::kAscii) {
+    out += byte < 0x80 ? static_cast<char>(byte) : '?';
     return;
   }
   const unsigned point = kCodePage437[byte - 0x80];
@@ -105,7 +105,8 @@ std::string VerticalMove(int rows) {
 // stands, and keeps count of what the terminal's cursor and colour have become.
 class CellWriter {
  public:
-  CellWriter(const Grid& desired, const Pen& pen) : desired_(desired), pen_(pen) {}
+  CellWriter(const Grid& desired, const Pen& pen, Glyphs glyphs)
+      : desired_(desired), pen_(pen), glyphs_(glyphs) {}
 
   // The bytes that writing the cell at `index` would take now.
   std::size_t CostOf(int index) const {
@@ -122,7 +123,7 @@ class CellWriter {
       bytes_ += ColourChange(cell.colour);
       pen_.colour = cell.colour;
     }
-    AppendGlyph(bytes_, cell.ch);
+    AppendGlyph(bytes_, cell.ch, glyphs_);
     // After the last column terminals differ: some wait to wrap, some have wrapped already.
     if (target.x + 1 < kScreenWidth) {
       pen_.cursor = Position{target.x + 1, target.y};
@@ -177,7 +178,7 @@ class CellWriter {
       const auto index = static_cast<std::size_t>(row * kScreenWidth + x);
       const Cell& cell = desired_[index];
       if (!IsBlank(cell) && pen_.colour != cell.colour) return false;
-      AppendGlyph(out, cell.ch);
+      AppendGlyph(out, cell.ch, glyphs_);
       if (out.size() >= limit) return false;
     }
     return true;
@@ -185,6 +186,7 @@ class CellWriter {
 
   const Grid& desired_;
   Pen pen_;
+  Glyphs glyphs_;
   std::string bytes_;
 };
 
@@ -198,8 +200,9 @@ using Passes = std::vector<std::vector<int>>;
 
 // Draws the passes in turn. With `cheapest_first`, each small pass is drawn by taking next the
 // cell that costs the fewest bytes to write from where the last one left the cursor.
-Drawing DrawPasses(const Grid& desired, const Pen& pen, Passes passes, bool cheapest_first) {
-  CellWriter writer(desired, pen);
+Drawing DrawPasses(const Grid& desired, const Pen& pen, Glyphs glyphs, Passes passes,
+                   bool cheapest_first) {
+  CellWriter writer(desired, pen, glyphs);
   for (std::vector<int>& pass : passes) {
     if (!cheapest_first || pass.size() > kMostCellsToSearch) {
       for (int index : pass) writer.Write(index);
@@ -237,7 +240,7 @@ Passes InColourPasses(const std::vector<int>& changed, const Grid& desired,
 
 // Draws the cells of `desired` that differ from `shown`, looking only in `rows`, in the order that
 // costs the fewest bytes.
-Drawing DrawChanges(const Grid& shown, const Grid& desired, const Pen& pen,
+Drawing DrawChanges(const Grid& shown, const Grid& desired, const Pen& pen, Glyphs glyphs,
                     const ScreenModel::RowSet& rows) {
   std::vector<int> changed;
   std::vector<Colour> colours;
@@ -254,9 +257,9 @@ Drawing DrawChanges(const Grid& shown, const Grid& desired, const Pen& pen,
     }
   }
   const bool small = changed.size() <= kMostCellsToSearch;
-  Drawing best = DrawPasses(desired, pen, {changed}, false);
+  Drawing best = DrawPasses(desired, pen, glyphs, {changed}, false);
   const auto consider = [&](Passes passes) {
-    Drawing drawing = DrawPasses(desired, pen, std::move(passes), true);
+    Drawing drawing = DrawPasses(desired, pen, glyphs, std::move(passes), true);
     if (drawing.bytes.size() < best.bytes.size()) best = std::move(drawing);
   };
   if (small) consider({changed});
@@ -287,7 +290,7 @@ std::size_t NonBlankCells(const Grid& grid, const ScreenModel::RowSet& rows) {
 
 }  // namespace
 
-std::string FrameEncoder::Encode(ScreenModel& desired, int bells) {
+std::string FrameEncoder::Encode(ScreenModel& desired, bool bell) {
   // Outside the rows that changed, what the terminal shows is already what is wanted.
   ScreenModel::RowSet rows = desired.TakeChangedRows();
   std::string out;
@@ -305,14 +308,15 @@ std::string FrameEncoder::Encode(ScreenModel& desired, int bells) {
     }
   }
 
-  Drawing drawing = DrawChanges(shown_, wanted_, pen_, rows);
+  Drawing drawing = DrawChanges(shown_, wanted_, pen_, glyphs_, rows);
   // Clearing first pays when most of what is shown goes; every cell still to draw costs a byte.
   // The changed rows alone give a lower bound that spares counting the whole screen every tick.
   const ScreenModel::RowSet all_rows = ScreenModel::RowSet{}.set();
   if (drawing.bytes.size() > kClearScreen.size() + NonBlankCells(wanted_, rows) &&
       drawing.bytes.size() > kClearScreen.size() + NonBlankCells(wanted_, all_rows)) {
     static const Grid blank{};
-    Drawing redrawn = DrawChanges(blank, wanted_, Pen{std::nullopt, pen_.colour}, all_rows);
+    Drawing redrawn =
+        DrawChanges(blank, wanted_, Pen{std::nullopt, pen_.colour}, glyphs_, all_rows);
     if (kClearScreen.size() + redrawn.bytes.size() < drawing.bytes.size()) {
       redrawn.bytes.insert(0, kClearScreen);
       drawing = std::move(redrawn);
@@ -320,7 +324,7 @@ std::string FrameEncoder::Encode(ScreenModel& desired, int bells) {
   }
   out += drawing.bytes;
   pen_ = drawing.pen;
-  out.append(static_cast<std::size_t>(std::max(bells, 0)), '\a');
+  if (bell) out += '\a';
   for (int y = 0; y < kScreenHeight; ++y) {
     if (!rows.test(static_cast<std::size_t>(y))) continue;
     const auto row = wanted_.begin() + y * kScreenWidth;

@@ -10,12 +10,18 @@
 
 #include "console/screen_model.h"
 
+// How the bytes from 128 up are shown: as their code page 437 glyphs in UTF-8, or as '?' on a
+// terminal that does not take UTF-8, where some of those bytes would be read as controls.
+enum class Glyphs { kUtf8, kAscii };
+
 class FrameEncoder {
  public:
-  // The bytes that turn what the terminal shows into `desired`, followed by `bells` BEL bytes.
-  // Empty when nothing changed and no bell rang. Only the rows that `desired` reports changed are
-  // looked at, and the report is taken.
-  std::string Encode(ScreenModel& desired, int bells);
+  explicit FrameEncoder(Glyphs glyphs = Glyphs::kUtf8) : glyphs_(glyphs) {}
+
+  // The bytes that turn what the terminal shows into `desired`, followed by one BEL when `bell`
+  // (however many rang since the last frame). Empty when nothing changed and no bell rang. Only
+  // the rows that `desired` reports changed are looked at, and the report is taken.
+  std::string Encode(ScreenModel& desired, bool bell);
   // Forgets what the terminal shows: the next Encode sets the colours, clears and draws it all.
   // For a terminal that was resized, suspended or drawn on by someone else.
   void ForgetScreen() { screen_known_ = false; }
@@ -36,5 +42,6 @@ class FrameEncoder {
   Grid shown_{};
   Grid wanted_{};  // `desired` as the terminal can show it, as of the last Encode
   Pen pen_;
+  Glyphs glyphs_;
   bool screen_known_ = false;
 };
