@@ -86,8 +86,6 @@ TEST(KeyDecoderTest, SequencesWithoutAKeyAreDroppedWhole) {
            "\x1b[<0;10;5M",                    // an SGR mouse click
            "\x1b[M !!", "\x1b[M\xe0\xff\x80",  // X10 mouse reports, raw bytes included
            "\x1bOx",                           // an unknown SS3 key
-           "\x1bq", "\x1b\r",                  // Alt+q, Alt+Enter
-           "\x1b\xc3\xa9",                     // Alt+é
            "\x1b]0;title\a",                   // an OSC string ended by BEL
            "\x1b]11;rgb:0/0/0\x1b\\",          // and by ST
            "\x1bP1$r0m\x1b\\",                 // a DCS answer
@@ -119,9 +117,11 @@ TEST(KeyDecoderTest, ALoneEscBecomesTheEscKeyAfterFiftyMilliseconds) {
   EXPECT_EQ(decoder.TimeUntilTimeout(kStart), std::chrono::milliseconds(50));
   decoder.Tick(kStart + 49);
   EXPECT_FALSE(decoder.HasKey());
+  EXPECT_TRUE(decoder.HoldsLoneEsc());
   EXPECT_EQ(decoder.TimeUntilTimeout(kStart + 49), std::chrono::milliseconds(1));
   decoder.Tick(kStart + 50);
   EXPECT_EQ(decoder.PopKey(), 27);
+  EXPECT_FALSE(decoder.HoldsLoneEsc());
   EXPECT_FALSE(decoder.TimeUntilTimeout(kStart + 50).has_value());
   // After the Esc key, the bytes that come are keys of their own.
   EXPECT_EQ(Decode(decoder, "[A", kStart + 51, kStart + 51), (Codes{'[', 'A'}));
@@ -150,10 +150,12 @@ TEST(KeyDecoderTest, TheTimeoutHoldsAcrossTheClockWrap) {
   EXPECT_EQ(decoder.PopKey(), 27);
 }
 
-TEST(KeyDecoderTest, EscPressedTwiceQuicklyGivesTwoEscKeys) {
+TEST(KeyDecoderTest, EscFollowedAtOnceByAnotherKeyIsEscThenThatKey) {
   KeyDecoder decoder;
   EXPECT_EQ(Decode(decoder, "\x1b\x1b", kStart, kStart + 50), (Codes{27, 27}));
   EXPECT_EQ(Decode("\x1b\x1b[A"), (Codes{27, 224, kUp}));
+  // The game has no Alt keys: what would be Alt+p, Alt+Enter or Alt+é is Esc, then the key.
+  EXPECT_EQ(Decode("\x1bp\x1b\r\x1b\xc3\xa9"), (Codes{27, 'p', 27, 13, 27, '?'}));
 }
 
 }  // namespace

@@ -180,7 +180,7 @@ void KeyDecoder::TakePlain(unsigned char byte) {
       if (byte < 0x80) {
         Emit(byte);
       } else {
-        StartCharacter(byte, true);
+        StartCharacter(byte);
       }
   }
 }
@@ -206,12 +206,9 @@ bool KeyDecoder::TakeAfterEscape(unsigned char byte) {
       state_ = State::String;
       return true;
     default:
-      if (byte >= 0x80) {
-        StartCharacter(byte, false);  // Alt with a non-ASCII character
-      } else {
-        state_ = State::Ground;  // Alt with a key
-      }
-      return true;
+      Emit(kEscCode);  // no sequence begins so: the Esc key, and the byte is a key of its own
+      state_ = State::Ground;
+      return false;
   }
 }
 
@@ -241,8 +238,8 @@ bool KeyDecoder::TakeInSequence(unsigned char byte) {
   return true;
 }
 
-void KeyDecoder::StartCharacter(unsigned char lead, bool give_key) {
-  if (give_key) Emit(kUnknownCharacterCode);
+void KeyDecoder::StartCharacter(unsigned char lead) {
+  Emit(kUnknownCharacterCode);
   bytes_left_ = ContinuationBytes(lead);
   state_ = bytes_left_ > 0 ? State::Utf8 : State::Ground;
 }

@@ -2,7 +2,8 @@
 // Turns the bytes a terminal sends for key presses into the key codes the game reads. The codes
 // follow the PC console: a plain key gives its character; an extended key gives a prefix (0 or 224)
 // followed by its scan code, e.g. 224 72 for Up. Escape sequences the game has no key for (mouse
-// reports, focus reports, Alt with a letter, terminal answers) are dropped whole.
+// reports, focus reports, terminal answers) are dropped whole. The game has no Alt keys: ESC
+// followed at once by a plain key is Esc and then that key.
 //
 // The decoder never reads the terminal itself: the caller feeds it bytes with the time they were
 // read and lets it know, through Tick, when no further byte is waiting.
@@ -28,6 +29,9 @@ class KeyDecoder {
   // How long until Tick would end the unfinished sequence; nothing when there is none.
   std::optional<std::chrono::milliseconds> TimeUntilTimeout(TickCount now) const;
 
+  // Whether an ESC byte has come that may yet be the start of a sequence or the Esc key alone.
+  bool HoldsLoneEsc() const { return state_ == State::Escape; }
+
   bool HasKey() const { return !keys_.empty(); }
   // The oldest key code not yet taken, or -1 when there is none.
   int PopKey();
@@ -51,7 +55,7 @@ class KeyDecoder {
   void TakePlain(unsigned char byte);
   bool TakeAfterEscape(unsigned char byte);
   bool TakeInSequence(unsigned char byte);
-  void StartCharacter(unsigned char lead, bool give_key);
+  void StartCharacter(unsigned char lead);
   void FinishSequence(bool linux_form);
   void Emit(int code) { keys_.push_back(code); }
 

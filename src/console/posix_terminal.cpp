@@ -4,8 +4,11 @@
 // terminal itself goes away. Ctrl+Z suspends the game with the terminal restored and brings both
 // back on resume. Every wait blocks in poll() (select() on macOS); nothing spins.
 
+#include <langinfo.h>
+#include <locale.h>
 #include <poll.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/ioctl.h>
 #include <sys/select.h>
 #include <termios.h>
@@ -117,11 +120,37 @@ bool Fits(const std::optional<WindowSize>& size) {
   return !size || (size->columns >= kScreenWidth && size->rows >= kScreenHeight);
 }
 
+bool NamesUtf8(const char* name) {
+  if (name == nullptr) return false;
+  const std::string_view text(name);
+  for (std::string_view form : {"UTF-8", "utf-8", "UTF8", "utf8"}) {
+    if (text.find(form) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+// Whether the user's locale takes UTF-8, and with it the terminal. A terminal of another character
+// set reads some bytes from 128 up as controls, so it is sent none. The game's own locale stays
+// "C", in which toupper changes only a..z.
+Glyphs GlyphsOfTheLocale() {
+  if (const locale_t user = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0))) {
+    const bool utf8 = ::strcasecmp(::nl_langinfo_l(CODESET, user), "UTF-8") == 0;
+    ::freelocale(user);
+    return utf8 ? Glyphs::kUtf8 : Glyphs::kAscii;
+  }
+  // A locale that is named but not installed: its name is all there is to go by.
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* name = std::getenv(variable);
+    if (name != nullptr && *name != '\0') return NamesUtf8(name) ? Glyphs::kUtf8 : Glyphs::kAscii;
+  }
+  return Glyphs::kAscii;
+}
+
 // ---- The terminal -------------------------------------------------------------------------------
 
 class PosixTerminal final : public Terminal {
  public:
-  PosixTerminal() {
+  PosixTerminal() : encoder_(GlyphsOfTheLocale()) {
     if (!signals_.ready()) return;
     modes_.Add(Mode::Raw);
     modes_.Add(Mode::AlternateScreen);
@@ -138,7 +167,7 @@ class PosixTerminal final : public Terminal {
 
   void MoveCursor(int x, int y) override { desired_.MoveCursor(x, y); }
   void WriteChar(char ch) override {
-    if (desired_.Write(ch)) ++bells_;
+    if (desired_.Write(ch)) bell_ = true;
     dirty_ = true;
   }
   void SetColour(Colour colour) override { desired_.SetColour(colour); }
@@ -165,8 +194,13 @@ class PosixTerminal final : public Terminal {
   // Acts on Ctrl+C and its kin, Ctrl+Z and a resume; true after a resume.
   bool AttendToLifecycle();
   void Suspend();
-  void HoldWhileTooSmall();
-  void ShowTooSmall(const WindowSize& size);
+  // Before the game has shown anything, Esc quits here; later no key counts, so that a game in
+  // play cannot be lost by a key meant for it.
+  enum class Hold { kAtStartUp, kDuringPlay };
+  void HoldWhileTooSmall(Hold hold);
+  void ShowTooSmall(const WindowSize& size, Hold hold);
+  // Waits out the rest of the time a lone ESC byte is given to become a sequence.
+  void SettleLoneEsc();
   void Repaint();
   // Feeds the decoder every byte that has arrived; false when more may still be waiting.
   bool ReadArrivedInput();
@@ -181,16 +215,16 @@ class PosixTerminal final : public Terminal {
   ScreenModel desired_;
   FrameEncoder encoder_;
   KeyDecoder decoder_;
-  int bells_ = 0;
+  bool bell_ = false;
   bool dirty_ = true;
   bool ready_ = false;
 };
 
 void PosixTerminal::Flush() {
   if (!dirty_) return;
-  const std::string bytes = encoder_.Encode(desired_, bells_);
+  const std::string bytes = encoder_.Encode(desired_, bell_);
   dirty_ = false;
-  bells_ = 0;
+  bell_ = false;
   Write(bytes);
 }
 
@@ -200,8 +234,11 @@ void PosixTerminal::Repaint() {
   Flush();
 }
 
+// A terminal that has stopped reading holds the write, but an ending signal still ends the game.
 void PosixTerminal::Write(std::string_view bytes) {
-  if (!WriteAll(bytes, -1)) EndAfterHangUp();
+  if (WriteAll(bytes, -1)) return;
+  if (ending_signal != 0) EndBySignal(ending_signal);
+  EndAfterHangUp();
 }
 
 void PosixTerminal::FitScreen() {
@@ -218,7 +255,7 @@ void PosixTerminal::FitScreen() {
     }
   }
   resized = 0;
-  HoldWhileTooSmall();
+  HoldWhileTooSmall(Hold::kAtStartUp);
   Repaint();
 }
 
@@ -229,7 +266,7 @@ void PosixTerminal::AttendToSignals() {
     check_size = true;
   }
   if (!check_size) return;
-  HoldWhileTooSmall();
+  HoldWhileTooSmall(Hold::kDuringPlay);
   Repaint();
 }
 
@@ -266,10 +303,10 @@ void PosixTerminal::Suspend() {
   continued = 0;
 }
 
-void PosixTerminal::HoldWhileTooSmall() {
+void PosixTerminal::HoldWhileTooSmall(Hold hold) {
   std::optional<WindowSize> size = MeasureWindow();
   if (Fits(size)) return;
-  ShowTooSmall(*size);
+  ShowTooSmall(*size, hold);
   for (;;) {
     if (Await(true, Timeout(decoder_.TimeUntilTimeout(Now()))).hung_up) EndAfterHangUp();
     if (AttendToLifecycle()) resized = 1;  // back from a suspension: the message is gone
@@ -277,23 +314,27 @@ void PosixTerminal::HoldWhileTooSmall() {
       resized = 0;
       size = MeasureWindow();
       if (Fits(size)) return;
-      ShowTooSmall(*size);
+      ShowTooSmall(*size, hold);
     }
-    // No key is for the game while it is held; Esc ends it.
+    // No key is for the game while it is held; at start-up Esc ends it.
     if (ReadArrivedInput()) decoder_.Tick(Now());
     while (decoder_.HasKey()) {
-      if (decoder_.PopKey() == kEscCode) EndByUser();
+      if (decoder_.PopKey() == kEscCode && hold == Hold::kAtStartUp) EndByUser();
     }
   }
 }
 
 // Written straight to the terminal: the game's screen does not fit, so it cannot carry this.
-void PosixTerminal::ShowTooSmall(const WindowSize& size) {
+void PosixTerminal::ShowTooSmall(const WindowSize& size, Hold hold) {
+  const char* way_out =
+      hold == Hold::kAtStartUp
+          ? "Please enlarge the window, or press Esc to quit."
+          : "Please enlarge the window to go on, or press Ctrl+C to quit at once.";
   char message[256];
   std::snprintf(message, sizeof message,
                 "\x1b[0;37;40m\x1b[2J\x1b[H%s needs a terminal of at least %d x %d characters; "
-                "this one is %d x %d.\r\nPlease enlarge the window, or press Esc to quit.",
-                game_title, kScreenWidth, kScreenHeight, size.columns, size.rows);
+                "this one is %d x %d.\r\n%s",
+                game_title, kScreenWidth, kScreenHeight, size.columns, size.rows, way_out);
   Write(message);
   encoder_.ForgetScreen();
 }
@@ -320,7 +361,19 @@ bool PosixTerminal::ReadArrivedInput() {
 bool PosixTerminal::KeyPending() {
   AttendToSignals();
   if (!decoder_.HasKey() && ReadArrivedInput()) decoder_.Tick(Now());
+  if (!decoder_.HasKey() && decoder_.HoldsLoneEsc()) SettleLoneEsc();
   return decoder_.HasKey();
+}
+
+// A lone ESC byte is a key pending: either the Esc key or the start of another key's sequence.
+// Terminals send a whole sequence at once, so this wait of at most the sequence timeout only
+// ever follows a real press of Esc, and the poll then answers with the Esc key.
+void PosixTerminal::SettleLoneEsc() {
+  while (!decoder_.HasKey() && decoder_.HoldsLoneEsc()) {
+    if (Await(true, Timeout(decoder_.TimeUntilTimeout(Now()))).hung_up) EndAfterHangUp();
+    AttendToSignals();
+    if (ReadArrivedInput()) decoder_.Tick(Now());
+  }
 }
 
 int PosixTerminal::ReadKey() {
