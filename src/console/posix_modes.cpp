@@ -39,16 +39,31 @@ std::string_view UndoBytes(Mode mode) {
 
 }  // namespace
 
+namespace {
+
+// Whether the terminal takes output within `stall_ms` (negative: no limit).
+bool Writable(int stall_ms) {
+  pollfd output{kOutput, POLLOUT, 0};
+  int ready = 0;
+  do ready = ::poll(&output, 1, stall_ms);
+  while (ready < 0 && errno == EINTR && stall_ms < 0 && ending_signal == 0);
+  return ready > 0 && (output.revents & POLLOUT) != 0;
+}
+
+}  // namespace
+
 bool WriteAll(std::string_view bytes, int stall_ms) {
   while (!bytes.empty()) {
+    // A bounded write looks first, so that a terminal that has stopped reading cannot hold it.
+    if (stall_ms >= 0 && !Writable(stall_ms)) return false;
     const ssize_t written = ::write(kOutput, bytes.data(), bytes.size());
     if (written > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(written));
     } else if (written < 0 && errno == EINTR) {
-      continue;
+      // An unbounded write gives way to an ending signal, which is acted on at once.
+      if (stall_ms < 0 && ending_signal != 0) return false;
     } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      pollfd output{kOutput, POLLOUT, 0};
-      if (::poll(&output, 1, stall_ms) <= 0 || (output.revents & POLLOUT) == 0) return false;
+      if (!Writable(stall_ms)) return false;
     } else {
       return false;
     }

@@ -16,7 +16,8 @@ constexpr int kOutput = STDOUT_FILENO;
 constexpr int kRestoreStallMs = 200;
 
 // Writes all of `bytes` to the terminal. A full terminal is waited for (at most `stall_ms`, or
-// without limit when it is negative). False when the terminal is gone or will not take them.
+// without limit when it is negative, until an ending signal comes). False when the terminal is
+// gone or will not take them.
 bool WriteAll(std::string_view bytes, int stall_ms);
 
 enum class Mode { Raw, AlternateScreen, Colours, HiddenCursor };

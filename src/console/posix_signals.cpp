@@ -27,8 +27,9 @@ void WakeUp() {
   errno = saved_errno;
 }
 
+// The first ending signal is the one the program ends by; a later one does not replace it.
 void OnEndingSignal(int signal_number) {
-  ending_signal = signal_number;
+  if (ending_signal == 0) ending_signal = signal_number;
   WakeUp();
 }
 
@@ -48,6 +49,31 @@ void OnResize(int) {
 }
 
 constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+
+// Every other signal whose default is to end the program: each gives the terminal back first.
+constexpr int kEndingSignals[] = {
+    SIGINT,    SIGTERM,   SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,
+    SIGALRM,   SIGVTALRM, SIGPROF, SIGXCPU, SIGSYS,  SIGTRAP,
+#if defined(SIGPWR)
+    SIGPWR,
+#endif
+#if defined(SIGSTKFLT)
+    SIGSTKFLT,
+#endif
+#if defined(SIGPOLL)
+    SIGPOLL,
+#endif
+#if defined(SIGLOST)
+    SIGLOST,
+#endif
+#if defined(SIGEMT)
+    SIGEMT,
+#endif
+};
+
+// A write that fails is the game's to report: a full file system ("Cannot write") or a terminal
+// that went away. These two would end the program instead.
+constexpr int kIgnoredSignals[] = {SIGPIPE, SIGXFSZ};
 struct sigaction crash_previous[std::size(kCrashSignals)];
 
 void OnCrash(int signal_number) {
@@ -89,12 +115,17 @@ void DrainWakePipe() {
 
 SignalRouting::SignalRouting() {
   if (!OpenWakePipe()) return;
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-    Route(signal_number, OnEndingSignal, true);
+  // No restart for these: a write to a terminal that has stopped reading must give way to them.
+  for (int signal_number : kEndingSignals) Route(signal_number, OnEndingSignal, true, false);
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
+    Route(signal_number, OnEndingSignal, true, false);
   }
-  Route(SIGTSTP, OnSuspend, true);
-  Route(SIGCONT, OnContinue, false);
-  Route(SIGWINCH, OnResize, false);
+#endif
+  for (int signal_number : kIgnoredSignals) Route(signal_number, SIG_IGN, false, true);
+  Route(SIGTSTP, OnSuspend, true, true);
+  Route(SIGCONT, OnContinue, false, true);
+  Route(SIGWINCH, OnResize, false, true);
   for (std::size_t i = 0; i < std::size(kCrashSignals); ++i) {
     struct sigaction action {};
     action.sa_handler = OnCrash;
@@ -117,16 +148,16 @@ void SignalRouting::Restore() {
   ready_ = false;
 }
 
-// Restarting interrupted calls keeps the signals out of file reading elsewhere in the game. A
-// signal that the program was started with ignored (nohup, a shell without job control) stays
-// ignored when `keep_ignored`.
-void SignalRouting::Route(int signal_number, void (*handler)(int), bool keep_ignored) {
+// A signal that the program was started with ignored (nohup, a shell without job control) stays
+// ignored when `keep_ignored`. With `restart`, a call the signal interrupts goes on by itself.
+void SignalRouting::Route(int signal_number, void (*handler)(int), bool keep_ignored,
+                          bool restart) {
   struct sigaction previous {};
-  ::sigaction(signal_number, nullptr, &previous);
+  if (::sigaction(signal_number, nullptr, &previous) != 0) return;
   if (keep_ignored && previous.sa_handler == SIG_IGN) return;
   struct sigaction action {};
   action.sa_handler = handler;
-  action.sa_flags = SA_RESTART;
+  action.sa_flags = restart ? SA_RESTART : 0;
   sigemptyset(&action.sa_mask);
   ::sigaction(signal_number, &action, nullptr);
   saved_.push_back({signal_number, previous});

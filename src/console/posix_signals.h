@@ -13,7 +13,9 @@
 
 namespace posix {
 
-extern volatile std::sig_atomic_t ending_signal;  // SIGINT, SIGTERM, SIGHUP or SIGQUIT
+// The first signal to arrive of those whose default is to end the program (SIGINT, SIGTERM, SIGHUP
+// and their kin); 0 until then.
+extern volatile std::sig_atomic_t ending_signal;
 extern volatile std::sig_atomic_t suspend_requested;
 extern volatile std::sig_atomic_t continued;
 extern volatile std::sig_atomic_t resized;
@@ -50,7 +52,7 @@ class SignalRouting {
     struct sigaction action;
   };
 
-  void Route(int signal_number, void (*handler)(int), bool keep_ignored);
+  void Route(int signal_number, void (*handler)(int), bool keep_ignored, bool restart);
 
   std::vector<Saved> saved_;
   bool ready_ = false;
