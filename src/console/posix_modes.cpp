@@ -54,14 +54,15 @@ bool Writable(int stall_ms) {
 
 bool WriteAll(std::string_view bytes, int stall_ms) {
   while (!bytes.empty()) {
-    // A bounded write looks first, so that a terminal that has stopped reading cannot hold it.
+    // A bounded write looks first, so that a terminal that has stopped reading cannot hold it. An
+    // unbounded one gives way to an ending signal, which cuts a held write short.
     if (stall_ms >= 0 && !Writable(stall_ms)) return false;
+    if (stall_ms < 0 && ending_signal != 0) return false;
     const ssize_t written = ::write(kOutput, bytes.data(), bytes.size());
     if (written > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(written));
     } else if (written < 0 && errno == EINTR) {
-      // An unbounded write gives way to an ending signal, which is acted on at once.
-      if (stall_ms < 0 && ending_signal != 0) return false;
+      continue;
     } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       if (!Writable(stall_ms)) return false;
     } else {
