@@ -7,9 +7,12 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -149,10 +152,14 @@ TEST(EndToEndRobustnessTest, ShrinkingTheWindowHoldsTheGameUntilItGrowsBack) {
 
   session.Resize(120, 30);
   ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
-    return Joined(screen).find("this one is 120 x 30.") != std::string::npos;
+    const std::string text = Joined(screen);
+    return text.find("this one is 120 x 30.") != std::string::npos &&
+           text.find("press Ctrl+C to quit at once") != std::string::npos;
   }));
-  // At ten steps a second, a game that went on would show within 600 ms.
+  // At ten steps a second, a game that went on would show within 600 ms. No key counts while it
+  // is held, Esc included: the game in play is not lost.
   const Screen held = session.Capture();
+  session.SendKeys({"Escape"});
   std::this_thread::sleep_for(milliseconds(300));
   EXPECT_TRUE(session.Capture().SameAs(held)) << "something moved while the window was small";
   std::this_thread::sleep_for(milliseconds(300));
@@ -251,14 +258,40 @@ TEST_P(SignalEndingTest, EndsByTheSignalWithTheTerminalGivenBack) {
   EXPECT_FALSE(session.Exists("save.dat"));
 }
 
-INSTANTIATE_TEST_SUITE_P(EndToEndRobustnessTest, SignalEndingTest,
-                         ::testing::Values(SignalCase{SIGINT, Place::Menu, "SigintOnTheMenu"},
-                                           SignalCase{SIGTERM, Place::Game, "SigtermDuringAGame"},
-                                           SignalCase{SIGHUP, Place::Menu, "SighupOnTheMenu"},
-                                           SignalCase{SIGQUIT, Place::Game, "SigquitDuringAGame"},
-                                           SignalCase{SIGINT, Place::Help,
-                                                      "SigintWhileTheHelpTypes"}),
-                         [](const auto& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    EndToEndRobustnessTest, SignalEndingTest,
+    ::testing::Values(SignalCase{SIGINT, Place::Menu, "SigintOnTheMenu"},
+                      SignalCase{SIGTERM, Place::Game, "SigtermDuringAGame"},
+                      SignalCase{SIGHUP, Place::Menu, "SighupOnTheMenu"},
+                      SignalCase{SIGQUIT, Place::Game, "SigquitDuringAGame"},
+                      SignalCase{SIGINT, Place::Help, "SigintWhileTheHelpTypes"},
+                      // Every other signal that ends a program by default.
+                      SignalCase{SIGUSR1, Place::Menu, "Sigusr1OnTheMenu"},
+                      SignalCase{SIGUSR2, Place::Game, "Sigusr2DuringAGame"},
+                      SignalCase{SIGALRM, Place::Help, "SigalrmInTheHelp"},
+                      SignalCase{SIGVTALRM, Place::Menu, "SigvtalrmOnTheMenu"},
+                      SignalCase{SIGPROF, Place::Game, "SigprofDuringAGame"},
+                      SignalCase{SIGXCPU, Place::Game, "SigxcpuDuringAGame"},
+                      SignalCase{SIGPWR, Place::Menu, "SigpwrOnTheMenu"},
+                      SignalCase{SIGSYS, Place::Game, "SigsysDuringAGame"},
+                      SignalCase{SIGTRAP, Place::Menu, "SigtrapOnTheMenu"},
+                      SignalCase{SIGRTMIN + 3, Place::Game, "RealTimeSignalDuringAGame"}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// A failed write is the game's to report, so the two signals that come with one change nothing.
+TEST(EndToEndRobustnessTest, SigpipeAndSigxfszAreIgnored) {
+  TmuxSession session;
+  WriteUsualFiles(session, 0);
+  session.StartGame();
+  ASSERT_TRUE(WaitForMenu(session));
+  ASSERT_TRUE(StartRunningGame(session));
+  ASSERT_NO_FATAL_FAILURE(SendToGame(session, SIGPIPE));
+  ASSERT_NO_FATAL_FAILURE(SendToGame(session, SIGXFSZ));
+  const std::optional<Cell> head = ShownHead(session.Capture());
+  ASSERT_TRUE(head.has_value());
+  ASSERT_TRUE(WaitForHeadToLeave(session, *head)) << "the game goes on";
+  ASSERT_NO_FATAL_FAILURE(EndGameAndQuit(session));
+}
 
 class CrashSignalTest : public ::testing::TestWithParam<SignalCase> {};
 
@@ -495,6 +528,8 @@ bool ReadUntil(int master, const std::string& text, std::string& seen) {
   ::setenv("ASAN_OPTIONS", asan.c_str(), 1);
   ::setenv("UBSAN_OPTIONS", ubsan.c_str(), 1);
   ::setenv("TERM", "xterm", 1);
+  ::setenv("LANG", "C.UTF-8", 1);
+  ::unsetenv("LC_ALL");
   const auto run_game = [&] {
     const pid_t self = ::getpid();
     [[maybe_unused]] const ssize_t sent = ::write(report, &self, sizeof self);
@@ -588,6 +623,76 @@ INSTANTIATE_TEST_SUITE_P(EndToEndRobustnessTest, HangUpTest,
                                            HangUpCase{true, true, "DuringAGameUnderNohup"}),
                          [](const auto& test) { return std::string(test.param.name); });
 
+// Which system call the process is in, from /proc; nothing while it runs.
+std::optional<long> SystemCallOf(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/syscall");
+  long number = -1;
+  if (!(file >> number)) return std::nullopt;
+  return number;
+}
+
+// A terminal that stops reading holds the game in a write; an ending signal still ends it at once,
+// by that signal, with the terminal's settings given back.
+TEST(EndToEndRobustnessTest, AnEndingSignalEndsTheGameWhileItsOutputIsHeld) {
+  TmuxSession files;  // only for its folders: this terminal is a bare pseudo-terminal
+  WriteUsualFiles(files, 0);
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  winsize size{};
+  size.ws_col = kGameColumns;
+  size.ws_row = kGameRows;
+  int master = -1;
+  const pid_t game = ::forkpty(&master, nullptr, nullptr, &size);
+  ASSERT_GE(game, 0) << std::strerror(errno);
+  if (game == 0) {
+    ::close(report[0]);
+    RunGameInPseudoTerminal(files, false, report[1]);
+  }
+  ::close(report[1]);
+  pid_t reported = -1;
+  const bool started = ::read(report[0], &reported, sizeof reported) == sizeof reported;
+  ::close(report[0]);
+  std::string seen;
+  const bool ready = started && ReadUntil(master, "Welcome to Vorlix", seen);
+  EXPECT_LT(seen.find("Loading.."), seen.find("Welcome")) << "the loading line shows first";
+
+  // From now on nothing reads the terminal, and every resize makes the game repaint it whole.
+  bool held = false;
+  for (int resize = 0; ready && resize < 2000 && !held; ++resize) {
+    size.ws_col = static_cast<unsigned short>(kGameColumns + resize % 2);
+    ::ioctl(master, TIOCSWINSZ, &size);
+    std::this_thread::sleep_for(milliseconds(2));
+    if (resize % 50 == 49) {
+      std::this_thread::sleep_for(milliseconds(100));
+      held = SystemCallOf(game) == SYS_write;
+    }
+  }
+  ::kill(game, SIGTERM);
+  int wait_status = 0;
+  pid_t ended = 0;
+  const auto sent = Clock::now();
+  while (ended == 0 && Clock::now() - sent < milliseconds(2000)) {
+    ended = ::waitpid(game, &wait_status, WNOHANG);
+    if (ended == 0) std::this_thread::sleep_for(milliseconds(5));
+  }
+  if (ended == 0) {
+    ::kill(game, SIGKILL);
+    ::waitpid(game, nullptr, 0);
+  }
+  termios settings{};
+  const bool got_settings = ::tcgetattr(master, &settings) == 0;
+  ::close(master);
+  ASSERT_TRUE(ready) << "the game never got going; it wrote:\n" << seen;
+  ASSERT_TRUE(held) << "the terminal never filled up";
+  ASSERT_NE(ended, 0) << "still running 2 s after SIGTERM";
+  EXPECT_TRUE(WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == SIGTERM)
+      << "status " << wait_status;
+  ASSERT_TRUE(got_settings);
+  EXPECT_NE(settings.c_lflag & ECHO, 0u);
+  EXPECT_NE(settings.c_lflag & ICANON, 0u);
+  files.ExpectNoSanitizerReport();
+}
+
 TEST(EndToEndRobustnessTest, WithoutATerminalItSaysSoInOneLineAndFails) {
   TmuxSession files;
   std::string output;
@@ -603,9 +708,46 @@ TEST(EndToEndRobustnessTest, WithoutATerminalItSaysSoInOneLineAndFails) {
 
 // ---- Hostile files ------------------------------------------------------------------------------
 
-// What stands in place of one of the game's files.
+// What stands in place of one of the game's files, or beside them under a name the game might
+// once have written to.
 struct Hostile {
-  std::optional<std::string> contents;  // nothing: a folder of that name
+  enum class Kind { kAbsent, kText, kFolder, kFifo, kLink, kHardLink };
+  Kind kind = Kind::kAbsent;
+  std::string text;    // kText: what it holds; kLink and kHardLink: what it leads to
+  bool plain = false;  // a plain file, or a link to one
+  bool reads = false;  // and it can be read to its end
+};
+
+// A file outside the game's folder, which nothing the game does may change.
+constexpr const char* kOutside = "../outside.txt";
+const std::string kOutsideText = "a file outside the game's folder\n";
+
+Hostile Text(std::string contents) {
+  return {Hostile::Kind::kText, std::move(contents), true, true};
+}
+Hostile Folder() {
+  return {Hostile::Kind::kFolder, {}, false, false};
+}
+Hostile Fifo() {
+  return {Hostile::Kind::kFifo, {}, false, false};
+}
+Hostile LinkToOutside() {
+  return {Hostile::Kind::kLink, kOutside, true, true};
+}
+Hostile LinkToDevice(std::string device) {
+  return {Hostile::Kind::kLink, std::move(device), false, false};
+}
+// A read of /proc/self/mem at its start fails: a plain file that cannot be read.
+Hostile LinkToAFailingRead() {
+  return {Hostile::Kind::kLink, "/proc/self/mem", true, false};
+}
+Hostile HardLinkToOutside() {
+  return {Hostile::Kind::kHardLink, kOutside, true, true};
+}
+
+struct Planted {
+  const char* name;
+  Hostile thing;
 };
 
 struct HostileCase {
@@ -619,6 +761,10 @@ struct HostileCase {
   bool help_keeps_frame;
   // A text the help shows at (5, 5), if known.
   const char* help_start;
+  // Things under the names the game once used for its temporary files, to be left alone.
+  std::vector<Planted> planted;
+  // Shell lines for the game's start, such as its locale.
+  std::string game_setup;
 };
 
 std::ostream& operator<<(std::ostream& out, const HostileCase& hostile) {
@@ -640,73 +786,196 @@ std::vector<HostileCase> HostileCases() {
   std::string random_score = RandomBytes(4096, 1);
   random_score[0] = 'x';  // so that it cannot start with a number by chance
   const std::string long_line(1 << 20, '7');
+  // A saved game like any other, but for a tick of 23 days.
+  const std::string slow_save =
+      "[snake info]\n3 2\n50 20\n49 20\n[food info]\n10 10\n[game info]\n"
+      "0 2000000000\n";
   return {
       {"RandomBytes",
-       {random_score},
-       {RandomBytes(4096, 2)},
-       {RandomBytes(1500, 3)},
+       Text(random_score),
+       Text(RandomBytes(4096, 2)),
+       Text(RandomBytes(1500, 3)),
        "    0",
        false,
-       nullptr},
+       nullptr,
+       {},
+       {}},
       {"EscapeSequences",
-       {kEscapes + "\n"},
-       {kEscapes + "[snake info]\n3 2\n50 20\n49 20\n"},
-       {kEscapes + "after\n"},
+       Text(kEscapes + "\n"),
+       Text(kEscapes + "[snake info]\n3 2\n50 20\n"),
+       Text(kEscapes + "after\n"),
        "    0",
        true,
-       "?[2J?]0;pwned?[31m?[?25h?[?1049lafter"},
+       "?[2J?]0;pwned?[31m?[?25h?[?1049lafter",
+       {},
+       {}},
       {"HugeNumbers",
-       {"99999999999999999999\n"},
-       {"[snake info]\n3 2\n50 20\n49 20\n[food info]\n10 10\n[game info]\n"
-        "99999999999999999999 100\n"},
-       {"99999999999999999999\n-2147483649\n"},
+       Text("99999999999999999999\n"),
+       Text("[snake info]\n3 2\n50 20\n49 20\n[food info]\n10 10\n[game info]\n"
+            "99999999999999999999 100\n"),
+       Text("99999999999999999999\n-2147483649\n"),
        "    0",
        true,
-       "99999999999999999999"},
+       "99999999999999999999",
+       {},
+       {}},
       {"NegativeNumbers",
-       {"-17\n"},
-       {"[snake info]\n3 2\n-5 -5\n-6 -5\n[food info]\n-1 -1\n[game info]\n-3 -100\n"},
-       {"-1\n"},
+       Text("-17\n"),
+       Text("[snake info]\n3 2\n-5 -5\n-6 -5\n[food info]\n-1 -1\n[game info]\n-3 -100\n"),
+       Text("-1\n"),
        "  -17",
        true,
-       "-1"},
+       "-1",
+       {},
+       {}},
       // A megabyte on one line: the help runs over the whole screen, as a console would show it.
       {"VeryLongLines",
-       {long_line},
-       {"[snake info]\n" + long_line + "\n"},
-       {std::string(1 << 20, '=') + "\n"},
+       Text(long_line),
+       Text("[snake info]\n" + long_line + "\n"),
+       Text(std::string(1 << 20, '=') + "\n"),
        "    0",
        false,
-       "====="},
-      {"FoldersInPlaceOfFiles", {}, {}, {}, "    0", true, nullptr},
+       "=====",
+       {},
+       {}},
+      {"AHugeDelay",
+       Text("0\n"),
+       Text(slow_save),
+       Text("short help\n"),
+       "    0",
+       true,
+       "short help",
+       {},
+       {}},
+      {"FoldersInPlaceOfFiles", Folder(), Folder(), Folder(), "    0", true, nullptr, {}, {}},
+      {"FifosInPlaceOfFiles",
+       Fifo(),
+       Fifo(),
+       Fifo(),
+       "    0",
+       true,
+       nullptr,
+       {{"save.dat.tmp", HardLinkToOutside()}, {"score.dat.tmp", Fifo()}},
+       {}},
+      {"LinksToDevices",
+       LinkToDevice("/dev/zero"),
+       LinkToDevice("/dev/tty"),
+       LinkToDevice("/dev/urandom"),
+       "    0",
+       true,
+       nullptr,
+       {},
+       {}},
+      {"LinksOutOfTheFolder",
+       LinkToOutside(),
+       HardLinkToOutside(),
+       LinkToOutside(),
+       "    0",
+       true,
+       "a file outside the game's folder",
+       {{"save.dat.tmp", LinkToOutside()}, {"score.dat.tmp", HardLinkToOutside()}},
+       {}},
+      {"FilesThatFailToRead",
+       LinkToAFailingRead(),
+       LinkToAFailingRead(),
+       LinkToAFailingRead(),
+       "    0",
+       true,
+       nullptr,
+       {},
+       {}},
+      // Bytes from 128 up that a terminal of another character set would take as controls: CSI
+      // ? 7 l (no more wrapping) and OSC 0 ; title BEL.
+      {"NotAUtf8Locale",
+       Text("-5\n"),
+       Text("[snake info]\n\xbe?7l\n"),
+       Text("\xbe?7l\xbc"
+            "0;TITLE\a after\n"),
+       "   -5",
+       true,
+       "??7l?0;TITLE after",
+       {},
+       "LANG=C"},
   };
 }
 
 class HostileFilesTest : public ::testing::TestWithParam<HostileCase> {
  protected:
   static void PutInPlace(const TmuxSession& session, const std::string& name, const Hostile& file) {
-    if (file.contents) {
-      session.WriteFile(name, *file.contents);
-    } else {
-      std::filesystem::create_directory(session.folder() / name);
+    const std::filesystem::path path = session.folder() / name;
+    switch (file.kind) {
+      case Hostile::Kind::kAbsent:
+        break;
+      case Hostile::Kind::kText:
+        session.WriteFile(name, file.text);
+        break;
+      case Hostile::Kind::kFolder:
+        std::filesystem::create_directory(path);
+        break;
+      case Hostile::Kind::kFifo:
+        ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+        break;
+      case Hostile::Kind::kLink:
+        std::filesystem::create_symlink(file.text, path);
+        break;
+      case Hostile::Kind::kHardLink:
+        std::filesystem::create_hard_link(session.folder() / file.text, path);
+        break;
+    }
+  }
+
+  // Whether `name` is still what was put there.
+  static void ExpectUntouched(const TmuxSession& session, const std::string& name,
+                              const Hostile& file) {
+    const std::filesystem::path path = session.folder() / name;
+    const auto status = std::filesystem::symlink_status(path);
+    switch (file.kind) {
+      case Hostile::Kind::kAbsent:
+        break;
+      case Hostile::Kind::kText:
+        EXPECT_EQ(session.ReadFile(name), file.text) << name;
+        break;
+      case Hostile::Kind::kFolder:
+        EXPECT_TRUE(std::filesystem::is_directory(status)) << name;
+        break;
+      case Hostile::Kind::kFifo:
+        EXPECT_TRUE(std::filesystem::is_fifo(status)) << name;
+        break;
+      case Hostile::Kind::kLink:
+        EXPECT_TRUE(std::filesystem::is_symlink(status)) << name;
+        break;
+      case Hostile::Kind::kHardLink:
+        EXPECT_TRUE(std::filesystem::equivalent(path, session.folder() / file.text)) << name;
+        break;
     }
   }
 };
 
-// Whatever the files hold, the game neither crashes nor hangs, no byte from them reaches the
-// terminal as a control sequence, a damaged saved game is turned away, and a best score that is
-// no number counts as 0.
+// Whatever stands in place of the files, the game neither crashes nor hangs, no byte from them
+// reaches the terminal as a control sequence, only plain files are read, a damaged saved game is
+// turned away, a best score that is no number counts as 0, and no file the game did not make is
+// ever written through: a new best score or a save replaces only the game's own files.
 TEST_P(HostileFilesTest, TheGameShowsThemHarmlesslyAndGoesOn) {
   const HostileCase& hostile = GetParam();
-  TmuxSession session;
-  PutInPlace(session, "score.dat", hostile.score);
-  PutInPlace(session, "save.dat", hostile.save);
-  PutInPlace(session, "help.txt", hostile.help);
+  TmuxSession::Options options;
+  options.game_setup = hostile.game_setup;
+  TmuxSession session(options);
+  session.WriteFile(kOutside, kOutsideText);
+  ASSERT_NO_FATAL_FAILURE(PutInPlace(session, "score.dat", hostile.score));
+  ASSERT_NO_FATAL_FAILURE(PutInPlace(session, "save.dat", hostile.save));
+  ASSERT_NO_FATAL_FAILURE(PutInPlace(session, "help.txt", hostile.help));
+  for (const Planted& planted : hostile.planted) {
+    ASSERT_NO_FATAL_FAILURE(PutInPlace(session, planted.name, planted.thing));
+  }
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));
   const std::string title = session.PaneTitle();
-  ASSERT_TRUE(session.WaitForText(44, 21, "Continue(C)"))
-      << "the saved game counts as there, whatever it holds";
+  if (hostile.save.plain) {
+    ASSERT_TRUE(session.WaitForText(44, 21, "Continue(C)"))
+        << "a saved game in a plain file counts as there, whatever it holds";
+  } else {
+    ASSERT_TRUE(session.WaitForText(46, 21, "Help(H)")) << "no Continue without a saved game";
+  }
 
   // The saved game is turned away, and the menu comes back.
   session.SendText("c");
@@ -715,9 +984,7 @@ TEST_P(HostileFilesTest, TheGameShowsThemHarmlesslyAndGoesOn) {
            screen.Foreground(31, 20) == kRed;
   }));
   ASSERT_TRUE(WaitForMenu(session));
-  if (hostile.save.contents) {
-    EXPECT_EQ(session.ReadFile("save.dat"), hostile.save.contents);
-  }
+  ExpectUntouched(session, "save.dat", hostile.save);
 
   // The help shows every byte as a character; none of them acts on the terminal.
   session.SendText("h");
@@ -725,7 +992,9 @@ TEST_P(HostileFilesTest, TheGameShowsThemHarmlesslyAndGoesOn) {
   {
     const Screen screen = session.Capture();
     if (hostile.help_keeps_frame) ExpectFrame(screen);
-    if (hostile.help_start != nullptr) {
+    if (!hostile.help.plain) {
+      EXPECT_TRUE(screen.TextAt(33, 14, "Cannot find the file \"help.txt\" !")) << screen.Row(14);
+    } else if (hostile.help_start != nullptr) {
       EXPECT_TRUE(screen.TextAt(5, 5, hostile.help_start)) << screen.Row(5);
     }
     EXPECT_EQ(session.PaneTitle(), title) << "the window title was changed";
@@ -735,10 +1004,16 @@ TEST_P(HostileFilesTest, TheGameShowsThemHarmlesslyAndGoesOn) {
   ASSERT_TRUE(ContinueToMenu(session));
   ExpectFrame(session.Capture());
 
-  // A game: the best score as read, then a point, which makes a new best score.
+  // A game: the best score as read, then a point, a save, and a new best score.
   session.SendText("p");
   ASSERT_TRUE(session.WaitForText(119, 7, std::string("High score: ") + hostile.shown_best));
-  session.SendKeys({"Space", "u", "Escape"});
+  session.SendKeys({"Space", "u", "s"});
+  ASSERT_TRUE(session.WaitForText(113, 13, "Save the game and continue?"));
+  session.SendKeys({"y"});
+  if (hostile.save.kind == Hostile::Kind::kFolder) {
+    ASSERT_TRUE(session.WaitForText(113, 17, "Cannot write the file \"save.dat\" !"));
+  }
+  session.SendKeys({"Escape"});
   ASSERT_TRUE(WaitForGameOver(session));
   {
     const Screen screen = session.Capture();
@@ -746,21 +1021,37 @@ TEST_P(HostileFilesTest, TheGameShowsThemHarmlesslyAndGoesOn) {
     int best = -1;
     std::sscanf(screen.Text(133, 13, 8).c_str(), "%d", &best);
     EXPECT_GE(best, 1);
-    if (hostile.score.contents) {
+    if (hostile.score.reads) {
       EXPECT_EQ(session.ReadFile("score.dat"), std::to_string(best) + "\n");
+      EXPECT_TRUE(std::filesystem::is_regular_file(
+          std::filesystem::symlink_status(session.folder() / "score.dat")));
     } else {
       EXPECT_TRUE(screen.TextAt(117, 16, "Cannot write the file \"score.dat\" !"));
-      EXPECT_TRUE(std::filesystem::is_directory(session.folder() / "score.dat"));
+      ExpectUntouched(session, "score.dat", hostile.score);
     }
   }
   ASSERT_TRUE(ContinueToMenu(session));
   ASSERT_NO_FATAL_FAILURE(QuitFromMenu(session));
   EXPECT_EQ(session.PaneTitle(), title);
-  if (hostile.save.contents) {
-    EXPECT_EQ(session.ReadFile("save.dat"), hostile.save.contents);
+
+  if (hostile.save.kind == Hostile::Kind::kFolder) {
+    ExpectUntouched(session, "save.dat", hostile.save);
+  } else {
+    EXPECT_TRUE(session.ReadFile("save.dat").value_or("").starts_with("[snake info]\n3 3\n"))
+        << "the save replaced whatever stood there";
   }
-  if (hostile.help.contents) {
-    EXPECT_EQ(session.ReadFile("help.txt"), hostile.help.contents);
+  ExpectUntouched(session, "help.txt", hostile.help);
+  for (const Planted& planted : hostile.planted) {
+    ExpectUntouched(session, planted.name, planted.thing);
+  }
+  EXPECT_EQ(session.ReadFile(kOutside), kOutsideText) << "nothing outside the game's files changes";
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(session.folder())) {
+    names.insert(entry.path().filename().string());
+  }
+  for (const std::string& name : names) {
+    EXPECT_FALSE(name.ends_with(".tmp") && name != "save.dat.tmp" && name != "score.dat.tmp")
+        << "a temporary file was left: " << name;
   }
 }
 
@@ -783,23 +1074,27 @@ TEST(EndToEndRobustnessTest, UnreadableFilesAreTakenAsMissing) {
   ASSERT_TRUE(WaitForMenu(session));
   session.SendText("p");
   ASSERT_TRUE(session.WaitForText(119, 7, "High score:     0"));
-  session.SendKeys({"Space", "Escape"});
+  // A best score the game could not read is never written over.
+  session.SendKeys({"Space", "u", "Escape"});
   ASSERT_TRUE(WaitForGameOver(session));
+  EXPECT_TRUE(session.Capture().TextAt(117, 16, "Cannot write the file \"score.dat\" !"));
   ASSERT_TRUE(ContinueToMenu(session));
   ASSERT_NO_FATAL_FAILURE(QuitFromMenu(session));
+  std::filesystem::permissions(session.folder() / "score.dat", std::filesystem::perms::owner_read);
+  EXPECT_EQ(session.ReadFile("score.dat"), "9\n");
 }
 
-// ---- A folder the game cannot write in ----------------------------------------------------------
+// ---- Nothing can be written ---------------------------------------------------------------------
 
-// The game replaces a file by writing "<name>.tmp" and renaming it; a folder of that name stands
-// for a folder without write permission, which root would not notice.
+// Under a file size limit of 0 every write fails as on a full disk, and the signal that the limit
+// sends would end the program: it says so instead, and goes on.
 TEST(EndToEndRobustnessTest, WhenNothingCanBeWrittenTheGameSaysSoAndGoesOn) {
-  TmuxSession session;
+  TmuxSession::Options options;
+  options.game_setup = "ulimit -f 0";
+  TmuxSession session(options);
   const std::string save = SmallSave(0, 100);
   WriteUsualFiles(session, 2);
   session.WriteFile("save.dat", save);
-  std::filesystem::create_directory(session.folder() / "save.dat.tmp");
-  std::filesystem::create_directory(session.folder() / "score.dat.tmp");
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));
   ASSERT_TRUE(StartRunningGame(session));
@@ -837,9 +1132,8 @@ TEST(EndToEndRobustnessTest, WhenNothingCanBeWrittenTheGameSaysSoAndGoesOn) {
 
   EXPECT_EQ(session.ReadFile("score.dat"), "2\n");
   EXPECT_EQ(session.ReadFile("save.dat"), save);
-  for (const char* name : {"save.dat.tmp", "score.dat.tmp"}) {
-    EXPECT_TRUE(std::filesystem::is_directory(session.folder() / name));
-    EXPECT_TRUE(std::filesystem::is_empty(session.folder() / name));
+  for (const auto& entry : std::filesystem::directory_iterator(session.folder())) {
+    EXPECT_NE(entry.path().extension(), ".tmp") << "left behind: " << entry.path();
   }
 }
 

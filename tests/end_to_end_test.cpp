@@ -215,6 +215,29 @@ TEST(EndToEndTest, MissingFilesAreWarnedAboutInRedBeforeTheMenu) {
   EXPECT_FALSE(session.Exists("save.dat"));
 }
 
+// Esc ends the game at once, before the tick that would have eaten the food right ahead.
+TEST(EndToEndTest, EscEndsTheGameWithoutAnotherTick) {
+  TmuxSession session;
+  WriteUsualFiles(session, 0);
+  session.WriteFile("save.dat",
+                    "[snake info]\n3 2\n50 20\n49 20\n[food info]\n52 20\n[game info]\n0 1000\n");
+  session.StartGame();
+  ASSERT_TRUE(WaitForMenu(session));
+  session.SendText("c");
+  ASSERT_TRUE(session.WaitForText(137, 12, "( 50,  20)"));
+  session.SendText(" ");
+  ASSERT_TRUE(session.WaitForText(137, 12, "( 51,  20)")) << "the first tick runs at once";
+  std::this_thread::sleep_for(milliseconds(300));
+  session.SendKeys({"Escape"});
+  ASSERT_TRUE(WaitForGameOver(session));
+  const Screen screen = session.Capture();
+  EXPECT_TRUE(screen.TextAt(117, 12, "Final score:        0")) << screen.ToString();
+  EXPECT_TRUE(screen.TextAt(52, 20, "$")) << "the food was not eaten";
+  ASSERT_TRUE(ContinueToMenu(session));
+  ASSERT_NO_FATAL_FAILURE(QuitFromMenu(session));
+  EXPECT_EQ(session.ReadFile("score.dat"), "0\n");
+}
+
 // ---- A whole session ----------------------------------------------------------------------------
 
 TEST(EndToEndTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {

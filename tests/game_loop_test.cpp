@@ -137,6 +137,7 @@ TEST_F(GameLoop, TheHeadWrapsOnAllFourSides) {
 TEST_F(GameLoop, FasterAndSlowerKeepToTheirSteps) {
   EXPECT_EQ(DelayAfter('A', 11), 1);
   EXPECT_EQ(DelayAfter('a', 10), 9);
+  EXPECT_EQ(DelayAfter('A', 2), 1);
   EXPECT_EQ(DelayAfter('A', 1), 1);
   EXPECT_EQ(DelayAfter('D', 9), 10);
   EXPECT_EQ(DelayAfter('d', 10), 20);
@@ -202,6 +203,18 @@ TEST_F(GameLoop, TicksKeepTheirPaceAndTheFirstAfterALongPauseRunsAtOnce) {
   EXPECT_EQ(frame_times[1] - start, 100u);
   EXPECT_EQ(frame_times[2] - start, 210u);
   EXPECT_EQ(frame_times[3] - start, 320u);
+}
+
+TEST_F(GameLoop, AHeadThatEntersTheCellTheTailJustLeftShowsThereWithoutABite) {
+  // A square of four heading down, into the cell its tail leaves in the same move.
+  WriteFile("save.dat", SaveText(kDown, {{50, 20}, {51, 20}, {51, 21}, {50, 21}}, {10, 5}, 0, 100));
+  KeyAt(0, ' ');
+  KeyAt(150, kEscKey);
+  KeyAfterTheEnd();
+  RunGame(true);
+  ASSERT_EQ(frames.size(), 2u) << "no bite after the first tick";
+  EXPECT_EQ(HeadAt(0), (Point{50, 21}));
+  EXPECT_EQ(frames[0].At(50, 21).ch, '*') << "the head is drawn after the tail's cell is blanked";
 }
 
 TEST_F(GameLoop, ABiteShowsForOneTickBeforeTheGameOverScreen) {

@@ -163,8 +163,20 @@ TEST_F(MainMenu, AfterSeventyEightGamesTheMenuSnakeRunsForEver) {
   for (int game = 0; game < 78; ++game) QuickGame();
   Moves(3 * 180);
   Quit();
+  // As long as the track, the snake covers all of it: at every move its head enters the cell the
+  // tail has just left, and is drawn there after the blank.
+  const auto watch_for_rest = term.on_key_wait;
+  int shown = 0;
+  term.on_key_wait = [&](MemoryTerminal& t) {
+    watch_for_rest(t);
+    shown = 0;
+    for (int y = 6; y <= 36; ++y) {
+      for (int x = 21; x <= 81; ++x) shown += t.CharAt(x, y) == '*';
+    }
+  };
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(rest_at, 0u);
+  EXPECT_EQ(shown, 180);
 }
 
 TEST_F(MainMenu, TheSeventyNinthGameBitesOnTheHundredAndEightiethMove) {

@@ -103,19 +103,19 @@ TEST_F(SavedGameFile, EscInTheDialogWritesNothingAndTheNextTickRunsAtOnce) {
 TEST_F(SavedGameFile, ASaveThatCannotBeWrittenIsReportedAndTheOldOneKept) {
   WriteFile("save.dat", kExample);
   const FullDisk full;
-  std::string report;
   KeyAt(0, ' ');
   KeyAt(0, 'S');
-  KeyAt(200, 'y');
-  KeyAt(200, kEscKey);
+  KeyAt(3000, 'y');  // long after the last paced wait: the message still stands two seconds
+  KeyAt(5150, kEscKey);
   KeyAfterTheEnd();
-  term.on_sleep = [&](MemoryTerminal& t) {
-    if (report.empty()) report = t.screen().Row(17).substr(113);
-  };
   RunGame(true);
-  EXPECT_EQ(report.substr(0, 34), "Cannot write the file \"save.dat\" !");
+  ASSERT_EQ(frames.size(), 3u) << "the message, then two ticks";
+  EXPECT_EQ(frames[0].Row(17).substr(113, 34), "Cannot write the file \"save.dat\" !");
+  EXPECT_EQ(frame_times[0], 3000u);
+  EXPECT_EQ(frame_times[1], 5000u) << "the message stood two seconds from when it showed";
+  EXPECT_EQ(frames[1].Row(17).find("Cannot"), std::string::npos) << "and was cleared";
+  EXPECT_EQ(frame_times[2], 5100u) << "the tick after it keeps the normal pace";
   EXPECT_EQ(ReadFile("save.dat"), kExample);
-  EXPECT_EQ(Row(17).substr(101), "") << "the panel is cleared after the report";
 }
 
 TEST_F(SavedGameFile, ConsecutiveSavesKeepTheLastAndTheFileIsReplacedWhole) {
@@ -204,6 +204,10 @@ TEST(SaveReading, TurnsAwayFilesThatWouldBreakTheGame) {
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[f]\n1 1\n[g]\n0 0\n"));
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[f]\n1 1\n[g]\n0 -5\n"));
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[f]\n1 1\n[g]\n0 4294967396\n"));
+  // A minute a tick is the longest delay: a longer one would leave the game deaf to every key.
+  EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[f]\n1 1\n[g]\n0 2000000000\n"));
+  EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[f]\n1 1\n[g]\n0 60001\n"));
+  EXPECT_TRUE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[f]\n1 1\n[g]\n0 60000\n"));
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[f]\n99999999999 1\n"));
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 4294967316\n"));
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[g]\n2147483648 100\n"));

@@ -377,7 +377,9 @@ void TmuxSession::WriteScripts() const {
   std::ofstream game(logs_ / "game.sh");
   game << "ulimit -c 0\n"
        << "cd " << Quoted(folder_) << " || exit 99\n"
-       << sanitizers << "exec " << Quoted(VORLIX_BINARY) << "\n";
+       << "unset LC_ALL LC_CTYPE; LANG=C.UTF-8; export LANG\n"
+       << sanitizers << options_.game_setup << "\n"
+       << "exec " << Quoted(VORLIX_BINARY) << "\n";
   std::ofstream run(logs_ / "run.sh");
   run << "ulimit -c 0\n"
       << "stty -g > " << Quoted(logs_ / "stty.before") << "\n"

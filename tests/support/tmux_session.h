@@ -86,12 +86,15 @@ class TmuxSession {
     int rows = kGameRows;
     // Added to ASAN_OPTIONS for the game, e.g. "handle_segv=0".
     std::string sanitizer_options;
+    // Shell lines run just before the game, e.g. "ulimit -f 0" or "LANG=C". The game's locale is
+    // C.UTF-8 unless they say otherwise.
+    std::string game_setup;
   };
 
   TmuxSession() : TmuxSession(Options{}) {}
   explicit TmuxSession(Options options);
   // A window of another size than the game's.
-  TmuxSession(int columns, int rows) : TmuxSession(Options{columns, rows, {}}) {}
+  TmuxSession(int columns, int rows) : TmuxSession(Options{columns, rows, {}, {}}) {}
   ~TmuxSession();
   TmuxSession(const TmuxSession&) = delete;
   TmuxSession& operator=(const TmuxSession&) = delete;
