@@ -147,8 +147,7 @@ class WindowsTerminal final : public Terminal {
 
   void WriteChar(char ch) override {
     if (ch == '\a') {
-      WriteRun();
-      Ring();
+      bell_ = true;  // rung once, when the frame is shown
       return;
     }
     const int before = Linear(model_.cursor_x(), model_.cursor_y());
@@ -179,6 +178,8 @@ class WindowsTerminal final : public Terminal {
 
   void Flush() override {
     WriteRun();
+    if (bell_) Ring();
+    bell_ = false;
     const int x = model_.cursor_x();
     const int y = model_.cursor_y();
     if (y < kScreenHeight && (x != console_x_ || y != console_y_)) PlaceConsoleCursor(x, y);
@@ -354,7 +355,8 @@ class WindowsTerminal final : public Terminal {
   // Where the game's cursor is, by the rules every platform shares, and what each cell shows.
   ScreenModel model_;
   std::optional<Colour> colour_;
-  std::string run_;  // cells gathered for one write, from (run_x_, run_y_) along one row
+  bool bell_ = false;  // a bell was written since the last Flush
+  std::string run_;    // cells gathered for one write, from (run_x_, run_y_) along one row
   int run_x_ = 0;
   int run_y_ = 0;
   int console_x_ = -1;  // where the console's own cursor is; -1 when not known

@@ -1,6 +1,10 @@
-// Replacing a file whole on Windows: write a temporary file beside it, push it to the disk, then
-// move it over the old one in a single step that is itself written through to the disk.
+// The game's files on Windows. Reading takes only plain files on a disk; replacing writes a new
+// file of a fresh name beside the old one, pushes it to the disk, then moves it over the old one
+// in a single step that is itself written through to the disk.
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -9,13 +13,19 @@
 
 namespace {
 
+using Status = FileContents::Status;
+
 // Closes the file handle on every way out.
 class FileHandle {
  public:
   explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  FileHandle(FileHandle&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = INVALID_HANDLE_VALUE;
+  }
   ~FileHandle() { Close(); }
   FileHandle(const FileHandle&) = delete;
   FileHandle& operator=(const FileHandle&) = delete;
+  FileHandle& operator=(FileHandle&&) = delete;
 
   bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
   HANDLE get() const { return handle_; }
@@ -30,6 +40,29 @@ class FileHandle {
   HANDLE handle_;
 };
 
+// Opens `path` for reading when it is a plain file on a disk. Others may go on reading, writing
+// or replacing it meanwhile; a folder fails the open, and a device or a pipe is turned away
+// before anything is read from it.
+FileHandle OpenPlainFile(const char* path, Status& why) {
+  FileHandle file(CreateFileA(path, GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    const DWORD error = GetLastError();
+    why = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Status::kMissing
+                                                                         : Status::kUnreadable;
+    return file;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    why = Status::kUnreadable;
+    return FileHandle(INVALID_HANDLE_VALUE);
+  }
+  why = Status::kRead;
+  return file;
+}
+
 bool WriteAll(HANDLE file, std::string_view bytes) {
   while (!bytes.empty()) {
     const DWORD chunk =
@@ -41,19 +74,73 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
   return true;
 }
 
-bool WriteTemporary(const std::string& temporary, std::string_view contents) {
-  FileHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return false;
-  const bool written = WriteAll(file.get(), contents) && FlushFileBuffers(file.get()) != 0;
-  return file.Close() && written;
+// Eight hex digits that differ from one call to the next and from one process to another. The C
+// runtime's random generator is the game's own and is left alone.
+std::string FreshSuffix() {
+  static std::uint64_t calls = 0;
+  LARGE_INTEGER counter{};
+  QueryPerformanceCounter(&counter);
+  std::uint64_t mixed = static_cast<std::uint64_t>(counter.QuadPart) ^
+                        (static_cast<std::uint64_t>(GetCurrentProcessId()) << 40) ^ (++calls << 20);
+  // The finaliser of splitmix64, which spreads every input bit over the whole value.
+  mixed = (mixed ^ (mixed >> 30)) * 0xbf58476d1ce4e5b9u;
+  mixed = (mixed ^ (mixed >> 27)) * 0x94d049bb133111ebu;
+  mixed ^= mixed >> 31;
+  char digits[9];
+  std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(mixed));
+  return digits;
+}
+
+// A new, empty file "<path>.<suffix>.tmp", made by this call alone: whatever already stands under
+// a name it tries is left as it is and another name is tried.
+FileHandle CreateTemporaryBeside(const std::string& path, std::string& name) {
+  constexpr int kAttempts = 64;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    name = path + "." + FreshSuffix() + ".tmp";
+    FileHandle file(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.valid()) return file;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return file;
+  }
+  return FileHandle(INVALID_HANDLE_VALUE);
 }
 
 }  // namespace
 
+FileContents ReadGameFile(const char* path, std::size_t limit) {
+  FileContents contents;
+  const FileHandle file = OpenPlainFile(path, contents.status);
+  if (contents.status != Status::kRead) return contents;
+  char block[4096];
+  while (contents.text.size() < limit) {
+    const DWORD wanted = static_cast<DWORD>(std::min(sizeof block, limit - contents.text.size()));
+    DWORD got = 0;
+    if (!ReadFile(file.get(), block, wanted, &got, nullptr)) {
+      contents.status = Status::kReadError;
+      return contents;
+    }
+    if (got == 0) return contents;
+    contents.text.append(block, got);
+  }
+  char beyond = 0;
+  DWORD more = 0;
+  contents.cut = !ReadFile(file.get(), &beyond, 1, &more, nullptr) || more != 0;
+  return contents;
+}
+
+bool FileExists(const char* path) {
+  Status status = Status::kMissing;
+  return OpenPlainFile(path, status).valid();
+}
+
 bool ReplaceFile(const char* path, std::string_view contents) {
-  const std::string temporary = std::string(path) + ".tmp";
-  if (WriteTemporary(temporary, contents) &&
+  std::string temporary;
+  FileHandle file = CreateTemporaryBeside(path, temporary);
+  if (!file.valid()) return false;
+  bool written = WriteAll(file.get(), contents) && FlushFileBuffers(file.get()) != 0;
+  written = file.Close() && written;
+  if (written &&
       MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return true;
   }
