@@ -1,6 +1,6 @@
 // The frame encoder as whole frames: a screen in, the exact bytes for the terminal out.
 
-#include "console/frame_encoder.h"
+#include "console/protocol/frame_encoder.h"
 
 #include <gtest/gtest.h>
 

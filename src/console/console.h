@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "console/screen_model.h"
+#include "console/protocol/screen_model.h"
 #include "console/terminal.h"
 
 #if defined(__GNUC__) || defined(__clang__)

@@ -18,7 +18,7 @@
 #include <optional>
 #include <vector>
 
-#include "console/key_decoder.h"
+#include "console/protocol/key_decoder.h"
 #include "fuzz_support.h"
 
 namespace {

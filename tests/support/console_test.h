@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "console/console.h"
-#include "console/memory_terminal.h"
+#include "console/memory/memory_terminal.h"
 
 class ConsoleTest : public ::testing::Test {
  protected:

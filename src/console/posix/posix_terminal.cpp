@@ -28,11 +28,11 @@
 #include <string_view>
 
 #include "console/console.h"
-#include "console/frame_encoder.h"
-#include "console/key_decoder.h"
-#include "console/posix_modes.h"
-#include "console/posix_signals.h"
-#include "console/screen_model.h"
+#include "console/posix/posix_modes.h"
+#include "console/posix/posix_signals.h"
+#include "console/protocol/frame_encoder.h"
+#include "console/protocol/key_decoder.h"
+#include "console/protocol/screen_model.h"
 
 namespace {
 

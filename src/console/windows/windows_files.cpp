@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "console/console.h"
-#include "console/windows_api.h"
+#include "console/windows/windows_api.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "console/memory_terminal.h"
+#include "console/memory/memory_terminal.h"
 
 #include <algorithm>
 

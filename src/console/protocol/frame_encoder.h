@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "console/screen_model.h"
+#include "console/protocol/screen_model.h"
 
 // How the bytes from 128 up are shown: as their code page 437 glyphs in UTF-8, or as '?' on a
 // terminal that does not take UTF-8, where some of those bytes would be read as controls.

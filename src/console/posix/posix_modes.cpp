@@ -1,4 +1,4 @@
-#include "console/posix_modes.h"
+#include "console/posix/posix_modes.h"
 
 #include <poll.h>
 
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "console/posix_signals.h"
+#include "console/posix/posix_signals.h"
 
 namespace posix {
 

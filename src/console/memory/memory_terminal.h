@@ -7,7 +7,7 @@
 #include <functional>
 #include <string_view>
 
-#include "console/screen_model.h"
+#include "console/protocol/screen_model.h"
 #include "console/terminal.h"
 
 // Thrown by ReadKey when no key will ever come, so that a test fails instead of hanging.

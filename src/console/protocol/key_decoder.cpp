@@ -1,4 +1,4 @@
-#include "console/key_decoder.h"
+#include "console/protocol/key_decoder.h"
 
 #include <array>
 #include <string_view>

@@ -1,6 +1,6 @@
 // Signal handlers for the POSIX terminal, and the crash path that restores the terminal at once.
 
-#include "console/posix_signals.h"
+#include "console/posix/posix_signals.h"
 
 #include <fcntl.h>
 #include <unistd.h>

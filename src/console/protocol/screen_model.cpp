@@ -1,4 +1,4 @@
-#include "console/screen_model.h"
+#include "console/protocol/screen_model.h"
 
 namespace {
 constexpr int kTabWidth = 8;

@@ -1,4 +1,4 @@
-#include "console/frame_encoder.h"
+#include "console/protocol/frame_encoder.h"
 
 #include <algorithm>
 #include <string_view>

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "console/console.h"
-#include "console/screen_model.h"
-#include "console/windows_api.h"
+#include "console/protocol/screen_model.h"
+#include "console/windows/windows_api.h"
 
 namespace {
 
