@@ -534,7 +534,8 @@ bool ReadUntil(int master, const std::string& text, std::string& seen) {
     const pid_t self = ::getpid();
     [[maybe_unused]] const ssize_t sent = ::write(report, &self, sizeof self);
     ::close(report);
-    ::execl(VORLIX_BINARY, VORLIX_BINARY, static_cast<char*>(nullptr));
+    const std::string game = GameBinary();
+    ::execl(game.c_str(), game.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   };
   if (!under_nohup) run_game();
@@ -697,7 +698,7 @@ TEST(EndToEndRobustnessTest, WithoutATerminalItSaysSoInOneLineAndFails) {
   TmuxSession files;
   std::string output;
   const ProcessEnd end = RunProgram(
-      {"sh", "-c", "cd '" + files.folder().string() + "' && exec '" VORLIX_BINARY "'"}, &output);
+      {"sh", "-c", "cd '" + files.folder().string() + "' && exec '" + GameBinary() + "'"}, &output);
   EXPECT_EQ(end.status, 1);
   EXPECT_FALSE(end.signal.has_value());
   ASSERT_FALSE(output.empty());

@@ -18,6 +18,11 @@
 
 extern char** environ;
 
+std::string GameBinary() {
+  const char* chosen = std::getenv("VORLIX_GAME");
+  return chosen != nullptr && *chosen != '\0' ? chosen : VORLIX_BINARY;
+}
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -379,7 +384,7 @@ void TmuxSession::WriteScripts() const {
        << "cd " << Quoted(folder_) << " || exit 99\n"
        << "unset LC_ALL LC_CTYPE; LANG=C.UTF-8; export LANG\n"
        << sanitizers << options_.game_setup << "\n"
-       << "exec " << Quoted(VORLIX_BINARY) << "\n";
+       << "exec " << Quoted(GameBinary()) << "\n";
   std::ofstream run(logs_ / "run.sh");
   run << "ulimit -c 0\n"
       << "stty -g > " << Quoted(logs_ / "stty.before") << "\n"

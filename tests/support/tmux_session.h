@@ -79,6 +79,10 @@ struct ProcessEnd {
   std::optional<int> signal;
 };
 
+// The game under test: the one named by VORLIX_GAME when it is set (the build that waits as on
+// macOS), else the one built beside the tests.
+std::string GameBinary();
+
 class TmuxSession {
  public:
   struct Options {

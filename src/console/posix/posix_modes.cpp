@@ -1,13 +1,12 @@
 #include "console/posix/posix_modes.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "console/posix/posix_signals.h"
+#include "console/posix/posix_waits.h"
 
 namespace posix {
 
@@ -35,19 +34,6 @@ std::string_view UndoBytes(Mode mode) {
     default:
       return {};
   }
-}
-
-}  // namespace
-
-namespace {
-
-// Whether the terminal takes output within `stall_ms` (negative: no limit).
-bool Writable(int stall_ms) {
-  pollfd output{kOutput, POLLOUT, 0};
-  int ready = 0;
-  do ready = ::poll(&output, 1, stall_ms);
-  while (ready < 0 && errno == EINTR && stall_ms < 0 && ending_signal == 0);
-  return ready > 0 && (output.revents & POLLOUT) != 0;
 }
 
 }  // namespace

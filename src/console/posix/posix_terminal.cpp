@@ -2,15 +2,13 @@
 // draws through a FrameEncoder, reads keys through a KeyDecoder, and gives the terminal back as it
 // found it however the program ends: normally, by Ctrl+C and its kin, by a crash, or when the
 // terminal itself goes away. Ctrl+Z suspends the game with the terminal restored and brings both
-// back on resume. Every wait blocks in poll() (select() on macOS); nothing spins.
+// back on resume. Every wait blocks in the kernel (posix_waits.h); nothing spins.
 
 #include <langinfo.h>
 #include <locale.h>
-#include <poll.h>
 #include <signal.h>
 #include <strings.h>
 #include <sys/ioctl.h>
-#include <sys/select.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -30,6 +28,7 @@
 #include "console/console.h"
 #include "console/posix/posix_modes.h"
 #include "console/posix/posix_signals.h"
+#include "console/posix/posix_waits.h"
 #include "console/protocol/frame_encoder.h"
 #include "console/protocol/key_decoder.h"
 #include "console/protocol/screen_model.h"
@@ -42,7 +41,6 @@ constexpr int kEscCode = 27;
 // How long the terminal gets to answer a request to grow before its size is checked again.
 constexpr TickCount kResizeGraceMs = 100;
 
-constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 constexpr std::int64_t kNanosecondsPerMillisecond = 1'000'000;
 
 // A timeout for Await, in nanoseconds: `wait`, or none at all (-1).
@@ -61,45 +59,6 @@ TerminalModes* open_modes = nullptr;
 
 void LeaveModesAtExit() {
   if (open_modes != nullptr) open_modes->Leave();
-}
-
-// ---- Waiting ------------------------------------------------------------------------------------
-
-struct Readiness {
-  bool input = false;
-  bool hung_up = false;
-};
-
-// Blocks until a key byte can be read (when `for_input`), a signal handler has woken us, or
-// `timeout_ns` has passed (negative: no limit). A wake-up is taken out of the pipe here, the one
-// place that watches it, so the pipe never stays readable to make later waits return at once;
-// the handlers' notes stay for the caller to act on.
-Readiness Await(bool for_input, std::int64_t timeout_ns) {
-#if defined(__APPLE__)
-  // poll() on macOS does not work on terminals; select() does. A terminal that has gone shows as
-  // readable there, and the read then reports it.
-  fd_set readable;
-  FD_ZERO(&readable);
-  if (for_input) FD_SET(kInput, &readable);
-  FD_SET(WakeFd(), &readable);
-  const std::int64_t timeout_us = (timeout_ns + 999) / 1000;
-  timeval timeout{};
-  timeout.tv_sec = static_cast<time_t>(timeout_us / 1'000'000);
-  timeout.tv_usec = static_cast<suseconds_t>(timeout_us % 1'000'000);
-  const int ready = ::select(std::max(kInput, WakeFd()) + 1, &readable, nullptr, nullptr,
-                             timeout_ns < 0 ? nullptr : &timeout);
-  if (ready <= 0) return {};
-  if (FD_ISSET(WakeFd(), &readable)) DrainWakePipe();
-  return {FD_ISSET(kInput, &readable) != 0, false};
-#else
-  // The input is watched for a hang-up even when keys are not wanted.
-  pollfd fds[2] = {{kInput, static_cast<short>(for_input ? POLLIN : 0), 0}, {WakeFd(), POLLIN, 0}};
-  const timespec timeout{static_cast<time_t>(timeout_ns / kNanosecondsPerSecond),
-                         static_cast<long>(timeout_ns % kNanosecondsPerSecond)};
-  if (::ppoll(fds, 2, timeout_ns < 0 ? nullptr : &timeout, nullptr) <= 0) return {};
-  if ((fds[1].revents & POLLIN) != 0) DrainWakePipe();
-  return {(fds[0].revents & POLLIN) != 0, (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0};
-#endif
 }
 
 struct WindowSize {
