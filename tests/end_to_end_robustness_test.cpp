@@ -179,7 +179,9 @@ TEST(EndToEndRobustnessTest, ShrinkingTheWindowHoldsTheGameUntilItGrowsBack) {
 }
 
 TEST(EndToEndRobustnessTest, AWindowGrownBackShowsExactlyWhatItShowedBefore) {
-  TmuxSession session;
+  TmuxSession::Options options;
+  options.game_area_only = true;
+  TmuxSession session(options);
   WriteUsualFiles(session, 5);
   // A slow saved game, three seconds a step, so that the screen stands still around the resize.
   session.WriteFile("save.dat", SmallSave(1, 3000));
@@ -213,6 +215,12 @@ TEST(EndToEndRobustnessTest, AWindowGrownBackShowsExactlyWhatItShowedBefore) {
   EXPECT_TRUE(session.Capture().SameAs(held));
   session.Resize(155, 42);
   ASSERT_TRUE(session.WaitForScreen(before, milliseconds(2000)));
+  // Larger, the same screen stands in the middle with black around it; then back in the corner.
+  session.Resize(200, 50);
+  ASSERT_TRUE(session.WaitForScreen(before, milliseconds(1000)));
+  EXPECT_TRUE(session.WaitForBlackAroundTheGame(milliseconds(500)));
+  session.Resize(155, 42);
+  ASSERT_TRUE(session.WaitForScreen(before, milliseconds(1000)));
   EXPECT_LT(Clock::now() - stepped, milliseconds(2900))
       << "too slow to tell the repaint from the next step";
   ASSERT_TRUE(session.WaitForText(137, 12, "( 52,  20)", milliseconds(6000))) << "the game goes on";

@@ -240,12 +240,27 @@ TEST(EndToEndTest, EscEndsTheGameWithoutAnotherTick) {
 
 // ---- A whole session ----------------------------------------------------------------------------
 
-TEST(EndToEndTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
-  TmuxSession session;
+struct PaneSize {
+  int columns;
+  int rows;
+  const char* name;
+};
+
+// In a pane of the game's size, and in a larger one where the game stands in the middle with
+// black around it: every check below reads the cells as the game addresses them.
+class WholeSessionTest : public ::testing::TestWithParam<PaneSize> {};
+
+TEST_P(WholeSessionTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
+  TmuxSession::Options options;
+  options.columns = GetParam().columns;
+  options.rows = GetParam().rows;
+  options.game_area_only = true;
+  TmuxSession session(options);
   WriteUsualFiles(session, 0);
   const std::string help = RepositoryHelpText();
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));
+  EXPECT_TRUE(session.WaitForBlackAroundTheGame());
 
   // The help, typed into the playfield, then the way back.
   session.SendText("h");
@@ -281,6 +296,7 @@ TEST(EndToEndTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
     EXPECT_TRUE(screen.Contains("$"));
     EXPECT_FALSE(screen.Contains("Welcome"));
     ExpectFrame(screen);
+    EXPECT_TRUE(session.WaitForBlackAroundTheGame());
     // Waiting for the start key: the snake stays where it is.
     const std::optional<Cell> head = ShownHead(screen);
     std::this_thread::sleep_for(milliseconds(300));
@@ -373,6 +389,7 @@ TEST(EndToEndTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
   const int final_score = static_cast<int>(saved->body.size()) - 2 + (saved->food == ahead ? 1 : 0);
   session.SendKeys({"Space", "Escape"});
   ASSERT_TRUE(WaitForGameOver(session));
+  EXPECT_TRUE(session.WaitForBlackAroundTheGame());
   {
     const Screen screen = session.Capture();
     EXPECT_TRUE(screen.TextAt(121, 8, "GAME OVER !"));
@@ -393,6 +410,11 @@ TEST(EndToEndTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
   EXPECT_EQ(session.ReadFile("save.dat"), saved_text) << "continuing leaves the save as it was";
   EXPECT_EQ(session.ReadFile("score.dat"), std::to_string(best) + "\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(EndToEndTest, WholeSessionTest,
+                         ::testing::Values(PaneSize{kGameColumns, kGameRows, "InAPaneOfItsSize"},
+                                           PaneSize{200, 50, "CentredInA200By50Pane"}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // ---- The rest after many games ------------------------------------------------------------------
 

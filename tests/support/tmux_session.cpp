@@ -260,6 +260,33 @@ std::string Screen::FirstDifference(const Screen& other) const {
   return {};
 }
 
+Screen Screen::GameArea(int x, int y) const {
+  Screen area;
+  area.columns_ = kGameColumns;
+  for (int row = 0; row < kGameRows; ++row) {
+    std::vector<ScreenCell>& cells = area.rows_.emplace_back();
+    for (int column = 0; column < kGameColumns; ++column) cells.push_back(At(x + column, y + row));
+  }
+  return area;
+}
+
+std::string Screen::LitOutsideGameArea(int x, int y) const {
+  for (int row = 0; row < rows(); ++row) {
+    for (int column = 0; column < columns_; ++column) {
+      const bool inside =
+          column >= x && column < x + kGameColumns && row >= y && row < y + kGameRows;
+      const ScreenCell& cell = At(column, row);
+      const bool black =
+          cell.glyph == " " && (cell.background == kDefaultColour || cell.background == 0);
+      if (!inside && !black) {
+        return "cell (" + std::to_string(column) + ", " + std::to_string(row) +
+               "): " + Describe(cell);
+      }
+    }
+  }
+  return {};
+}
+
 // ---- Programs -----------------------------------------------------------------------------------
 
 ProcessEnd RunProgram(const std::vector<std::string>& argv, std::string* output,
@@ -448,25 +475,51 @@ void TmuxSession::SendKeys(std::initializer_list<std::string_view> keys) const {
 }
 
 Screen TmuxSession::Capture() const {
-  std::string text;
-  RunTmux({"capture-pane", "-p", "-t", kSessionName}, &text);
-  return Screen(text, columns_, rows_, false);
+  return CapturePane(false, false);
 }
 
 Screen TmuxSession::CaptureWithColours() const {
+  return CapturePane(true, false);
+}
+
+Screen TmuxSession::CapturePane(bool with_colours, bool whole) const {
   std::string text;
-  RunTmux({"capture-pane", "-p", "-e", "-t", kSessionName}, &text);
-  return Screen(text, columns_, rows_, true);
+  if (with_colours) {
+    RunTmux({"capture-pane", "-p", "-e", "-t", kSessionName}, &text);
+  } else {
+    RunTmux({"capture-pane", "-p", "-t", kSessionName}, &text);
+  }
+  const Screen pane(text, columns_, rows_, with_colours);
+  if (whole || !options_.game_area_only) return pane;
+  const Origin origin = GameOrigin();
+  return pane.GameArea(origin.x, origin.y);
+}
+
+TmuxSession::Origin TmuxSession::GameOrigin() const {
+  return {std::max(columns_ - kGameColumns, 0) / 2, std::max(rows_ - kGameRows, 0) / 2};
+}
+
+::testing::AssertionResult TmuxSession::WaitForBlackAroundTheGame(
+    std::chrono::milliseconds timeout) const {
+  const auto deadline = Clock::now() + timeout;
+  std::string lit;
+  do {
+    const Origin origin = GameOrigin();
+    lit = CapturePane(true, true).LitOutsideGameArea(origin.x, origin.y);
+    if (lit.empty()) return ::testing::AssertionSuccess();
+    std::this_thread::sleep_for(kPollInterval);
+  } while (Clock::now() < deadline);
+  return ::testing::AssertionFailure() << "outside the game's screen, " << lit;
 }
 
 ::testing::AssertionResult TmuxSession::Poll(const std::string& what,
                                              const std::function<bool(const Screen&)>& condition,
-                                             std::chrono::milliseconds timeout,
-                                             bool with_colours) const {
+                                             std::chrono::milliseconds timeout, bool with_colours,
+                                             bool whole) const {
   const auto deadline = Clock::now() + timeout;
   Screen screen;
   for (;;) {
-    screen = with_colours ? CaptureWithColours() : Capture();
+    screen = CapturePane(with_colours, whole);
     if (condition(screen)) return ::testing::AssertionSuccess();
     if (Clock::now() >= deadline) break;
     std::this_thread::sleep_for(kPollInterval);
@@ -621,7 +674,8 @@ void TmuxSession::Resize(int columns, int rows) {
     }
     return found && complete;
   };
-  ::testing::AssertionResult result = WaitFor("the game to end", reported, timeout);
+  // The report is written where the shell's cursor stands, wherever the game's screen was.
+  ::testing::AssertionResult result = Poll("the game to end", reported, timeout, false, true);
   if (found) status = *found;
   return result;
 }
@@ -639,7 +693,7 @@ void TmuxSession::ExpectTerminalRestored() const {
 
   // The same, as a person reads it: `stty -a` on the screen lists echo and icanon without '-'.
   std::set<std::string> words;
-  const Screen screen = Capture();
+  const Screen screen = CapturePane(false, true);
   for (int y = 0; y < screen.rows(); ++y) {
     std::istringstream row(screen.Row(y));
     for (std::string word; row >> word;) words.insert(word);

@@ -68,6 +68,11 @@ class Screen {
   // The first difference, for failure messages; empty when SameAs.
   std::string FirstDifference(const Screen& other) const;
 
+  // The game's screen of kGameColumns x kGameRows cells, with its top-left cell at (x, y).
+  Screen GameArea(int x, int y) const;
+  // The first cell outside that area that shows anything but black; empty when there is none.
+  std::string LitOutsideGameArea(int x, int y) const;
+
  private:
   int columns_ = 0;
   std::vector<std::vector<ScreenCell>> rows_;
@@ -93,12 +98,15 @@ class TmuxSession {
     // Shell lines run just before the game, e.g. "ulimit -f 0" or "LANG=C". The game's locale is
     // C.UTF-8 unless they say otherwise.
     std::string game_setup;
+    // Captures show only the game's screen, which a pane larger than it holds in its middle: the
+    // cells are then addressed as the game addresses them, whatever the pane's size.
+    bool game_area_only = false;
   };
 
   TmuxSession() : TmuxSession(Options{}) {}
   explicit TmuxSession(Options options);
   // A window of another size than the game's.
-  TmuxSession(int columns, int rows) : TmuxSession(Options{columns, rows, {}, {}}) {}
+  TmuxSession(int columns, int rows) : TmuxSession(Options{columns, rows, {}, {}, false}) {}
   ~TmuxSession();
   TmuxSession(const TmuxSession&) = delete;
   TmuxSession& operator=(const TmuxSession&) = delete;
@@ -132,6 +140,15 @@ class TmuxSession {
 
   Screen Capture() const;
   Screen CaptureWithColours() const;
+  // Where the game's screen stands in the pane at its present size: its top-left cell.
+  struct Origin {
+    int x = 0;
+    int y = 0;
+  };
+  Origin GameOrigin() const;
+  // Whether everything around the game's screen is black, waiting up to `timeout` for it.
+  ::testing::AssertionResult WaitForBlackAroundTheGame(
+      std::chrono::milliseconds timeout = std::chrono::milliseconds(2000)) const;
 
   // Polls the screen every 20 ms until `condition` holds; on failure the message shows `what`
   // and the last screen.
@@ -185,9 +202,12 @@ class TmuxSession {
   // Runs one tmux command line on our server; with `output`, what it printed lands there.
   bool RunTmux(std::vector<std::string> arguments, std::string* output) const;
   void StartServer(const std::string& command);
+  // The pane as it stands; with `whole`, the game's screen is not cut out of it.
+  Screen CapturePane(bool with_colours, bool whole) const;
   ::testing::AssertionResult Poll(const std::string& what,
                                   const std::function<bool(const Screen&)>& condition,
-                                  std::chrono::milliseconds timeout, bool with_colours) const;
+                                  std::chrono::milliseconds timeout, bool with_colours,
+                                  bool whole = false) const;
   void WriteScripts() const;
 
   Options options_;

@@ -12,6 +12,9 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+#if defined(__APPLE__)
+#include <xlocale.h>  // newlocale and nl_langinfo_l
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -77,6 +80,13 @@ std::optional<WindowSize> MeasureWindow() {
 
 bool Fits(const std::optional<WindowSize>& size) {
   return !size || (size->columns >= kScreenWidth && size->rows >= kScreenHeight);
+}
+
+// In a larger terminal the game's screen stands in the middle, the rest black around it.
+FrameEncoder::Position CentreIn(const std::optional<WindowSize>& size) {
+  if (!size) return {};
+  return {std::max(size->columns - kScreenWidth, 0) / 2,
+          std::max(size->rows - kScreenHeight, 0) / 2};
 }
 
 bool NamesUtf8(const char* name) {
@@ -188,6 +198,7 @@ void PosixTerminal::Flush() {
 }
 
 void PosixTerminal::Repaint() {
+  encoder_.PlaceAt(CentreIn(MeasureWindow()));
   encoder_.ForgetScreen();
   dirty_ = true;
   Flush();

@@ -89,11 +89,14 @@ std::string CountedSequence(int count, char final_byte) {
   return "\x1b[" + (count == 1 ? std::string() : std::to_string(count)) + final_byte;
 }
 
-std::string CursorTo(Position target) {
-  if (target.x == 0 && target.y == 0) return "\x1b[H";
-  const std::string row = std::to_string(target.y + 1);
-  if (target.x == 0) return "\x1b[" + row + "H";
-  return "\x1b[" + row + ";" + std::to_string(target.x + 1) + "H";
+// The move to a cell of the game's screen, whose top-left cell stands at `origin` in the terminal.
+std::string CursorTo(Position target, Position origin) {
+  const int x = origin.x + target.x;
+  const int y = origin.y + target.y;
+  if (x == 0 && y == 0) return "\x1b[H";
+  const std::string row = std::to_string(y + 1);
+  if (x == 0) return "\x1b[" + row + "H";
+  return "\x1b[" + row + ";" + std::to_string(x + 1) + "H";
 }
 
 std::string VerticalMove(int rows) {
@@ -105,8 +108,8 @@ std::string VerticalMove(int rows) {
 // stands, and keeps count of what the terminal's cursor and colour have become.
 class CellWriter {
  public:
-  CellWriter(const Grid& desired, const Pen& pen, Glyphs glyphs)
-      : desired_(desired), pen_(pen), glyphs_(glyphs) {}
+  CellWriter(const Grid& desired, const Pen& pen, Glyphs glyphs, Position origin)
+      : desired_(desired), pen_(pen), glyphs_(glyphs), origin_(origin) {}
 
   // The bytes that writing the cell at `index` would take now.
   std::size_t CostOf(int index) const {
@@ -140,12 +143,15 @@ class CellWriter {
 
   std::string MoveFor(Position target) const {
     if (pen_.cursor == target) return {};
-    std::string best = CursorTo(target);
+    std::string best = CursorTo(target, origin_);
     if (pen_.cursor) {
       const Position from = *pen_.cursor;
       const std::string vertical = VerticalMove(target.y - from.y);
       KeepShorter(best, vertical + HorizontalMove(from.x, target));
-      if (from.x != 0) KeepShorter(best, "\r" + vertical + HorizontalMove(0, target));
+      // A carriage return goes to the terminal's first column, the screen's only when it is there.
+      if (from.x != 0 && origin_.x == 0) {
+        KeepShorter(best, "\r" + vertical + HorizontalMove(0, target));
+      }
     }
     return best;
   }
@@ -187,6 +193,7 @@ class CellWriter {
   const Grid& desired_;
   Pen pen_;
   Glyphs glyphs_;
+  Position origin_;
   std::string bytes_;
 };
 
@@ -200,9 +207,9 @@ using Passes = std::vector<std::vector<int>>;
 
 // Draws the passes in turn. With `cheapest_first`, each small pass is drawn by taking next the
 // cell that costs the fewest bytes to write from where the last one left the cursor.
-Drawing DrawPasses(const Grid& desired, const Pen& pen, Glyphs glyphs, Passes passes,
-                   bool cheapest_first) {
-  CellWriter writer(desired, pen, glyphs);
+Drawing DrawPasses(const Grid& desired, const Pen& pen, Glyphs glyphs, Position origin,
+                   Passes passes, bool cheapest_first) {
+  CellWriter writer(desired, pen, glyphs, origin);
   for (std::vector<int>& pass : passes) {
     if (!cheapest_first || pass.size() > kMostCellsToSearch) {
       for (int index : pass) writer.Write(index);
@@ -241,7 +248,7 @@ Passes InColourPasses(const std::vector<int>& changed, const Grid& desired,
 // Draws the cells of `desired` that differ from `shown`, looking only in `rows`, in the order that
 // costs the fewest bytes.
 Drawing DrawChanges(const Grid& shown, const Grid& desired, const Pen& pen, Glyphs glyphs,
-                    const ScreenModel::RowSet& rows) {
+                    Position origin, const ScreenModel::RowSet& rows) {
   std::vector<int> changed;
   std::vector<Colour> colours;
   for (int y = 0; y < kScreenHeight; ++y) {
@@ -257,9 +264,9 @@ Drawing DrawChanges(const Grid& shown, const Grid& desired, const Pen& pen, Glyp
     }
   }
   const bool small = changed.size() <= kMostCellsToSearch;
-  Drawing best = DrawPasses(desired, pen, glyphs, {changed}, false);
+  Drawing best = DrawPasses(desired, pen, glyphs, origin, {changed}, false);
   const auto consider = [&](Passes passes) {
-    Drawing drawing = DrawPasses(desired, pen, glyphs, std::move(passes), true);
+    Drawing drawing = DrawPasses(desired, pen, glyphs, origin, std::move(passes), true);
     if (drawing.bytes.size() < best.bytes.size()) best = std::move(drawing);
   };
   if (small) consider({changed});
@@ -308,7 +315,7 @@ std::string FrameEncoder::Encode(ScreenModel& desired, bool bell) {
     }
   }
 
-  Drawing drawing = DrawChanges(shown_, wanted_, pen_, glyphs_, rows);
+  Drawing drawing = DrawChanges(shown_, wanted_, pen_, glyphs_, origin_, rows);
   // Clearing first pays when most of what is shown goes; every cell still to draw costs a byte.
   // The changed rows alone give a lower bound that spares counting the whole screen every tick.
   const ScreenModel::RowSet all_rows = ScreenModel::RowSet{}.set();
@@ -316,7 +323,7 @@ std::string FrameEncoder::Encode(ScreenModel& desired, bool bell) {
       drawing.bytes.size() > kClearScreen.size() + NonBlankCells(wanted_, all_rows)) {
     static const Grid blank{};
     Drawing redrawn =
-        DrawChanges(blank, wanted_, Pen{std::nullopt, pen_.colour}, glyphs_, all_rows);
+        DrawChanges(blank, wanted_, Pen{std::nullopt, pen_.colour}, glyphs_, origin_, all_rows);
     if (kClearScreen.size() + redrawn.bytes.size() < drawing.bytes.size()) {
       redrawn.bytes.insert(0, kClearScreen);
       drawing = std::move(redrawn);

@@ -31,6 +31,12 @@ class FrameEncoder {
     int y = 0;
     bool operator==(const Position&) const = default;
   };
+  // Where the top-left cell of the game's screen stands in the terminal; (0, 0) unless the
+  // terminal is larger. A new place is drawn whole.
+  void PlaceAt(Position origin) {
+    if (origin != origin_) ForgetScreen();
+    origin_ = origin;
+  }
   // Where the terminal's cursor stands and which colour it writes in, as far as the encoder knows.
   struct Pen {
     std::optional<Position> cursor;
@@ -43,5 +49,6 @@ class FrameEncoder {
   Grid wanted_{};  // `desired` as the terminal can show it, as of the last Encode
   Pen pen_;
   Glyphs glyphs_;
+  Position origin_;
   bool screen_known_ = false;
 };
