@@ -176,6 +176,18 @@ TEST_F(ConsoleLayer, ReplaceFileIsAllOrNothing) {
   EXPECT_EQ(Files(), (std::set<std::string>{"data.txt", "taken"})) << "no temporary file is left";
 }
 
+TEST_F(ConsoleLayer, ReplaceFileLeavesPlantedTemporaryNamesAlone) {
+  const std::set<std::string> planted = {"save.dat.tmp", "save.dat.00000000.tmp",
+                                         "save.dat.ffffffff.tmp"};
+  for (const std::string& name : planted) WriteFile(name, "planted\n");
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(ReplaceFile("save.dat", std::to_string(i)));
+  EXPECT_EQ(ReadFile("save.dat"), "19");
+  for (const std::string& name : planted) EXPECT_EQ(ReadFile(name), "planted\n") << name;
+  std::set<std::string> expected = planted;
+  expected.insert("save.dat");
+  EXPECT_EQ(Files(), expected) << "no temporary file of its own is left";
+}
+
 TEST_F(ConsoleLayer, ReplaceFileOnAFullDiskKeepsTheOldFile) {
   SKIP_WITHOUT_FULL_DISK();
   WriteFile("data.txt", "second\n");
