@@ -38,8 +38,12 @@ clean:
 	rm -rf build
 
 # The Windows console build, cross-compiled with MinGW-w64: `make windows` makes a static
-# build/windows/vorlix.exe, `make test-windows` plays it through under wine.
+# build/windows/vorlix.exe. `make test-windows` builds the behaviour tests and the Windows
+# backend's tests with the same compiler (GoogleTest from Debian's sources), runs them under wine
+# in a wine prefix under build/windows-test, then plays vorlix.exe through under wine.
 WINDOWS_PACKAGES := cmake ninja-build make g++-mingw-w64-x86-64-posix wine tmux
+WINDOWS_TEST_PACKAGES := $(WINDOWS_PACKAGES) googletest
+WINDOWS_TESTING := build/windows-test
 
 .PHONY: windows test-windows
 
@@ -49,6 +53,11 @@ windows:
 	@cmake --build build/windows --target vorlix
 
 test-windows: windows
+	@tools/require-packages $(WINDOWS_TEST_PACKAGES)
+	cmake -S . -B $(WINDOWS_TESTING) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=Debug -DVORLIX_TESTS=ON -DCMAKE_CROSSCOMPILING_EMULATOR=wine
+	cmake --build $(WINDOWS_TESTING)
+	ctest --test-dir $(WINDOWS_TESTING) --output-on-failure -j $(JOBS)
 	tests/windows/smoke.sh build/windows/vorlix.exe
 
 # The performance bench: the release game in a 155x42 pseudo-terminal, measured as a player's

@@ -168,19 +168,36 @@ TEST_F(ConsoleLayer, ReplaceFileIsAllOrNothing) {
   EXPECT_TRUE(ReplaceFile("data.txt", "second\n"));
   EXPECT_EQ(ReadFile("data.txt"), "second\n");
 
-  // A full disk: the temporary file cannot take the bytes, and the old file stays whole.
-  {
-    const FullDisk full;
-    EXPECT_FALSE(ReplaceFile("data.txt", "third\n"));
-  }
-  EXPECT_EQ(ReadFile("data.txt"), "second\n");
-
   // A folder where the file should be cannot be replaced by it.
   std::filesystem::create_directory("taken");
   std::filesystem::create_directory("taken/inside");
   EXPECT_FALSE(ReplaceFile("taken", "x"));
   EXPECT_TRUE(std::filesystem::is_directory("taken/inside"));
   EXPECT_EQ(Files(), (std::set<std::string>{"data.txt", "taken"})) << "no temporary file is left";
+}
+
+TEST_F(ConsoleLayer, ReplaceFileLeavesPlantedTemporaryNamesAlone) {
+  const std::set<std::string> planted = {"save.dat.tmp", "save.dat.00000000.tmp",
+                                         "save.dat.ffffffff.tmp"};
+  for (const std::string& name : planted) WriteFile(name, "planted\n");
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(ReplaceFile("save.dat", std::to_string(i)));
+  EXPECT_EQ(ReadFile("save.dat"), "19");
+  for (const std::string& name : planted) EXPECT_EQ(ReadFile(name), "planted\n") << name;
+  std::set<std::string> expected = planted;
+  expected.insert("save.dat");
+  EXPECT_EQ(Files(), expected) << "no temporary file of its own is left";
+}
+
+TEST_F(ConsoleLayer, ReplaceFileOnAFullDiskKeepsTheOldFile) {
+  SKIP_WITHOUT_FULL_DISK();
+  WriteFile("data.txt", "second\n");
+  // The temporary file cannot take the bytes, and the old file stays whole.
+  {
+    const FullDisk full;
+    EXPECT_FALSE(ReplaceFile("data.txt", "third\n"));
+  }
+  EXPECT_EQ(ReadFile("data.txt"), "second\n");
+  EXPECT_EQ(Files(), (std::set<std::string>{"data.txt"})) << "no temporary file is left";
 }
 
 }  // namespace

@@ -70,6 +70,7 @@ TEST_F(GameOver, AboveTheBestIsStoredInMemoryAndOnDisk) {
 }
 
 TEST_F(GameOver, AScoreFileThatCannotBeWrittenIsReportedAndKeepsItsOldContents) {
+  SKIP_WITHOUT_FULL_DISK();
   WriteFile("score.dat", "1\n");
   high_score = 1;
   PlayAndQuit(5, true);

@@ -101,6 +101,7 @@ TEST_F(SavedGameFile, EscInTheDialogWritesNothingAndTheNextTickRunsAtOnce) {
 }
 
 TEST_F(SavedGameFile, ASaveThatCannotBeWrittenIsReportedAndTheOldOneKept) {
+  SKIP_WITHOUT_FULL_DISK();
   WriteFile("save.dat", kExample);
   const FullDisk full;
   KeyAt(0, ' ');

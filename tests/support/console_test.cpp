@@ -1,7 +1,9 @@
 #include "support/console_test.h"
 
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
+#endif
 
 #include <cstdlib>
 #include <fstream>
@@ -54,6 +56,11 @@ std::set<std::string> ConsoleTest::Files() {
   return names;
 }
 
+#ifdef _WIN32
+struct FullDisk::Saved {};
+FullDisk::FullDisk() = default;
+FullDisk::~FullDisk() = default;
+#else
 struct FullDisk::Saved {
   rlimit limit{};
   struct sigaction action {};
@@ -73,3 +80,4 @@ FullDisk::~FullDisk() {
   ::setrlimit(RLIMIT_FSIZE, &saved_->limit);
   ::sigaction(SIGXFSZ, &saved_->action, nullptr);
 }
+#endif

@@ -98,13 +98,30 @@ bool IsModifier(WORD key) {
   }
 }
 
-bool IsArrow(WORD key) {
-  return key == VK_UP || key == VK_DOWN || key == VK_LEFT || key == VK_RIGHT;
+// The keys that every C runtime's _getch turns into two codes, 224 and the key's own: the
+// arrows and the six keys above them. (Microsoft's also gives two codes for the function keys,
+// but wine's passes over them.) Wine's _kbhit counts none of these.
+bool IsTwoCodeKey(WORD key) {
+  switch (key) {
+    case VK_UP:
+    case VK_DOWN:
+    case VK_LEFT:
+    case VK_RIGHT:
+    case VK_INSERT:
+    case VK_DELETE:
+    case VK_HOME:
+    case VK_END:
+    case VK_PRIOR:
+    case VK_NEXT:
+      return true;
+    default:
+      return false;
+  }
 }
 
 // What the console input queue holds, as far as _getch is concerned.
 enum class Queued {
-  kKey,       // a key press that _getch surely turns into a code: a character or an arrow
+  kKey,       // a key press that _getch surely turns into a code: a character, an arrow, Delete
   kMaybeKey,  // a key press of another kind: _getch may turn it into a code or pass over it
   kNothing,   // only events that _getch passes over (focus, mouse, releases, modifiers)
 };
@@ -340,7 +357,7 @@ class WindowsTerminal final : public Terminal {
       const INPUT_RECORD& record = records_[i];
       if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
       const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
-      if (key.uChar.AsciiChar != 0 || IsArrow(key.wVirtualKeyCode)) return Queued::kKey;
+      if (key.uChar.AsciiChar != 0 || IsTwoCodeKey(key.wVirtualKeyCode)) return Queued::kKey;
       if (!IsModifier(key.wVirtualKeyCode)) found = Queued::kMaybeKey;
     }
     if (found == Queued::kNothing) {
