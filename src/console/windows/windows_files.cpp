@@ -1,5 +1,5 @@
 // The game's files on Windows. Reading takes only plain files on a disk; replacing writes a new
-// file of a fresh name beside the old one, pushes it to the disk, then gives it the old one's name
+// file of a fresh name beside the old one, pushes it to the disk, then moves it over the old one
 // in a single step that is itself written through to the disk.
 
 #include <algorithm>
@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "console/console.h"
 #include "console/windows/windows_api.h"
@@ -98,7 +97,7 @@ FileHandle CreateTemporaryBeside(const std::string& path, std::string& name) {
   constexpr int kAttempts = 64;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     name = path + "." + FreshSuffix() + ".tmp";
-    FileHandle file(CreateFileA(name.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+    FileHandle file(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.valid()) return file;
     const DWORD error = GetLastError();
@@ -107,40 +106,8 @@ FileHandle CreateTemporaryBeside(const std::string& path, std::string& name) {
   return FileHandle(INVALID_HANDLE_VALUE);
 }
 
-enum class Renamed { kDone, kFailed, kUnknownCall };
-
-// FileRenameInfoEx, which MinGW-w64's headers declare only under a version test that its own
-// default never passes.
-constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
-
-// Gives the open file the name `path`, in the same folder, over the file that stands there. With
-// POSIX semantics the old file may still be open in a reader that lets it be deleted (as the
-// game's own reader does): that reader goes on reading the old text. Windows before 10, and file
-// systems without the call, answer that they do not know it.
-Renamed RenameOver(HANDLE file, const std::string& path) {
-  const std::size_t slash = path.find_last_of("\\/");
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const int length = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
-  if (length <= 1) return Renamed::kFailed;
-  std::vector<unsigned char> block(sizeof(FILE_RENAME_INFO) +
-                                   static_cast<std::size_t>(length) * sizeof(wchar_t));
-  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(block.data());
-  info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
-  info->RootDirectory = nullptr;
-  info->FileNameLength = static_cast<DWORD>(length - 1) * sizeof(wchar_t);
-  MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, info->FileName, length);
-  if (SetFileInformationByHandle(file, kFileRenameInfoEx, info, static_cast<DWORD>(block.size()))) {
-    return Renamed::kDone;
-  }
-  const DWORD error = GetLastError();
-  return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
-                 error == ERROR_INVALID_FUNCTION
-             ? Renamed::kUnknownCall
-             : Renamed::kFailed;
-}
-
-// A file marked read-only is the player's to keep. Windows refuses to rename over one by itself;
-// this makes sure of it where the rename does not look (wine's does not).
+// A file marked read-only is the player's to keep. Windows refuses to move a file over one by
+// itself; this makes sure of it where the move does not look (wine's does not).
 bool ReadOnly(const char* path) {
   const DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
@@ -180,25 +147,12 @@ bool ReplaceFile(const char* path, std::string_view contents) {
   std::string temporary;
   FileHandle file = CreateTemporaryBeside(path, temporary);
   if (!file.valid()) return false;
-  if (WriteAll(file.get(), contents) && FlushFileBuffers(file.get()) != 0) {
-    switch (RenameOver(file.get(), path)) {
-      case Renamed::kDone:
-        // The new name is pushed to the disk with the file, as MOVEFILE_WRITE_THROUGH would.
-        // The file is in place by now, whatever the close says.
-        FlushFileBuffers(file.get());
-        file.Close();
-        return true;
-      case Renamed::kUnknownCall:
-        if (file.Close() && MoveFileExA(temporary.c_str(), path,
-                                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-          return true;
-        }
-        break;
-      case Renamed::kFailed:
-        break;
-    }
+  bool written = WriteAll(file.get(), contents) && FlushFileBuffers(file.get()) != 0;
+  written = file.Close() && written;
+  if (written &&
+      MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
   }
-  file.Close();
   DeleteFileA(temporary.c_str());
   return false;
 }
