@@ -143,7 +143,7 @@ class FigureTest(unittest.TestCase):
 
     def test_the_live_grouping_matches_group_ticks(self):
         game = bench.Game.__new__(bench.Game)
-        game.chunks, game.groups, game.total_bytes = [], [], 0
+        game.chunks, game.groups, game.total_bytes, game.output = [], [], 0, None
         game.screen = Screen()
         chunks = [(0.0, 3), (0.001, 4), (0.010, 5), (0.0101, 6), (0.030, 7)]
         for at, size in chunks:
@@ -363,6 +363,18 @@ class HarnessTest(unittest.TestCase):
         self.assertTrue(all(size % 28 == 0 for size in sizes), sizes)
         self.assertGreaterEqual(sizes.count(28), len(sizes) - 2)
         self.assertTrue(loop.screen.text_at(13, 20, "*"))
+
+    def test_the_menu_writer_writes_the_menu_bytes_as_they_are(self):
+        folder = self.enterContext(tempfile.TemporaryDirectory())
+        menu = b"\x1b[?1049h\x1b[25;46HQuit(Esc)\n\"\\\x00\xe2\x96\x88" + b"#" * 5000
+        command = bench.build_menu_writer(folder, menu)
+        writer = bench.Game(command[0], folder, command[1:])
+        self.addCleanup(writer.kill)
+        at, data = writer.read_bytes(len(menu))
+        self.assertEqual(data, menu)  # the newline went out as it was, with no carriage return
+        self.assertGreater(at, writer.started)
+        with self.assertRaises(bench.BenchError):
+            writer.read_bytes(1, seconds=0.2)
 
     def test_kill_leaves_no_process(self):
         game = self.run_fake(0)
