@@ -499,23 +499,25 @@ class Game:
             if left <= 0 or self.eof:
                 return False
             ready, _, _ = select.select([self.master], [], [], left)
-            if not ready:
-                continue
-            try:
-                data = os.read(self.master, 65536)
-            except BlockingIOError:
-                continue
-            except OSError as error:
-                if error.errno != errno.EIO:
-                    raise
-                data = b""
-            at = time.monotonic()
-            if not data:
-                self.eof = True
-                continue
-            self._record(at, data)
-            if on_output is not None:
+            if ready and self.take_output() and on_output is not None:
                 on_output()
+
+    def take_output(self):
+        """One read of what is waiting, recorded with the moment it came; False for none."""
+        try:
+            data = os.read(self.master, 65536)
+        except BlockingIOError:
+            return False
+        except OSError as error:
+            if error.errno != errno.EIO:
+                raise
+            data = b""
+        at = time.monotonic()
+        if not data:
+            self.eof = True
+            return False
+        self._record(at, data)
+        return True
 
     def _record(self, at, data):
         if self.output is not None:
@@ -654,6 +656,19 @@ class Game:
             raise BenchError("the game did not exit after Esc on the menu")
         if not (os.WIFEXITED(self.exit_status) and os.WEXITSTATUS(self.exit_status) == 0):
             raise BenchError(f"the game ended with wait status {self.exit_status}")
+
+
+def pump_together(games, seconds):
+    """Reads the output of all `games` as it comes, for `seconds`."""
+    end = time.monotonic() + seconds
+    while True:
+        left = end - time.monotonic()
+        running = {game.master: game for game in games if not game.eof}
+        if left <= 0 or not running:
+            return
+        ready, _, _ = select.select(list(running), [], [], left)
+        for master in ready:
+            running[master].take_output()
 
 
 def prepare_folder(folder, help_file):
@@ -832,17 +847,15 @@ class Bench:
         self.results["idle"] = (self._cpu_share(cpu_before, cpu_after, idle),
                                 game.total_bytes - bytes_before)
 
-        # A new game at 100 ms, straight on, after the bare loop at the same pace.
-        self.measure_reference(folder, 100)
+        # A new game at 100 ms, straight on.
         game.send("P")
         game.wait_game_frame(100)
-        self.results["play100"] = self._straight_run(game, 100, self.seconds(10.0))
+        self.results["play100"] = self._straight_run(game, folder, 100, self.seconds(20.0))
         game.end_game()
 
-        # A saved game at 10 ms, straight on, after the bare loop at the same pace.
-        self.measure_reference(folder, 10)
+        # A saved game at 10 ms, straight on.
         self._continue_saved(game, folder, straight_save(10), 10)
-        self.results["play10"] = self._straight_run(game, 10, self.seconds(10.0))
+        self.results["play10"] = self._straight_run(game, folder, 10, self.seconds(10.0))
         game.end_game()
 
         # Turning: H and M in turn every third tick, at 10 ms.
@@ -866,25 +879,6 @@ class Bench:
         self.results["rss_split_kb"] = parse_rss_split_kb(status)
         game.quit()
         game.kill()
-
-    def measure_reference(self, folder, delay_ms):
-        """The tick pace and CPU time of the bare reference loop, measured as the game's are. It
-        runs between the game's own runs, while the game waits on its menu, so that both meet the
-        machine in the same state."""
-        if "reference_kind" not in self.results:
-            self._reference, self.results["reference_kind"] = build_reference_loop(folder)
-        loop = self.start(folder, command=self._reference + [str(delay_ms)])
-        loop.pump(0.2 if self.quick else 0.3)
-        start, cpu_before = time.monotonic(), loop.cpu()
-        loop.pump(self.seconds(10.0))
-        end, cpu_after = time.monotonic(), loop.cpu()
-        ticks = loop.groups_between(start, end)
-        loop.kill()
-        if len(ticks) < 2:
-            raise BenchError("the reference loop did not tick")
-        self.results[f"reference{delay_ms}"] = {
-            "ticks": ticks, "cpu": self._cpu_share(cpu_before, cpu_after, end - start),
-            "seconds": end - start}
 
     @staticmethod
     def _continue_saved(game, folder, text, delay_ms):
@@ -914,10 +908,28 @@ class Bench:
             raise BenchError(f"the game made {len(ticks)} ticks in {seconds:.1f} s")
         return self._cpu_share(cpu_before, cpu_after, end - start), ticks
 
-    def _straight_run(self, game, delay_ms, seconds):
+    def _straight_run(self, game, folder, delay_ms, seconds):
+        """The game going straight at `delay_ms`, and beside it, over the same window, the bare
+        reference loop at the same pace, so that whatever else the machine does meets both."""
+        if "reference_kind" not in self.results:
+            self._reference, self.results["reference_kind"] = build_reference_loop(folder)
+        loop = self.start(folder, command=self._reference + [str(delay_ms)])
+        pump_together([game, loop], delay_ms / 2000.0)  # the two then tick half a period apart
         game.send("M")  # the start key (right, the way the snake already heads)
-        cpu, ticks = self._window(game, seconds)
-        return {"cpu": cpu, "ticks": ticks, "delay": delay_ms, "seconds": seconds}
+        pump_together([game, loop], 0.2 if self.quick else 0.3)
+        start, game_before, loop_before = time.monotonic(), game.cpu(), loop.cpu()
+        pump_together([game, loop], seconds)
+        end, game_after, loop_after = time.monotonic(), game.cpu(), loop.cpu()
+        ticks, loop_ticks = game.groups_between(start, end), loop.groups_between(start, end)
+        loop.kill()
+        if len(ticks) < 2 or len(loop_ticks) < 2:
+            raise BenchError(f"{len(ticks)} ticks of the game and {len(loop_ticks)} of the bare "
+                             f"loop in {seconds:.1f} s")
+        self.results[f"reference{delay_ms}"] = {
+            "ticks": loop_ticks, "cpu": self._cpu_share(loop_before, loop_after, end - start),
+            "seconds": end - start}
+        return {"cpu": self._cpu_share(game_before, game_after, end - start), "ticks": ticks,
+                "delay": delay_ms, "seconds": end - start}
 
     def _turning_run(self, game, delay_ms, seconds):
         state = {"seen": None, "next": "H"}

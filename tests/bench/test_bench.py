@@ -355,8 +355,11 @@ class HarnessTest(unittest.TestCase):
         command, kind = bench.build_reference_loop(folder)
         self.assertIn(kind, ("C", "Python"))
         loop = bench.Game(command[0], folder, command[1:] + ["10"])
+        beside = bench.Game(command[0], folder, command[1:] + ["100"])
         self.addCleanup(loop.kill)
-        loop.pump(0.3)
+        self.addCleanup(beside.kill)
+        bench.pump_together([loop, beside], 0.3)
+        self.assertIn(len(beside.groups), (3, 4))  # read over the same 0.3 s
         sizes = [size for _, _, size in loop.groups]
         self.assertGreaterEqual(len(sizes), 10)
         # Every tick is one whole write; only a reader held up for a whole tick may join two.
