@@ -1141,9 +1141,13 @@ def table_rows(results):
                      f"at most the bare {kind} loop's + 0.5 ms",
                      f"{p99:.3f} ms against {loop_p99:.3f} ms ({len(errors)} intervals)",
                      verdict(p99 <= loop_p99 + 0.5)))
-        rows.append(("  the median off by; the bare loop's", "median < 0.5, 99th < 2 ms, as a note",
-                     f"{statistics.median(errors):.3f} ms; loop {statistics.median(loop_errors):.3f}"
-                     f" ms ({len(loop_errors)} intervals)", "-"))
+        late = sum(error > 2.0 for error in errors)
+        loop_late = sum(error > 2.0 for error in loop_errors)
+        rows.append(("  the median; intervals off by over 2 ms",
+                     "median < 0.5, 99th < 2 ms, as a note",
+                     f"{statistics.median(errors):.3f} ms, {late}; loop "
+                     f"{statistics.median(loop_errors):.3f} ms, {loop_late} "
+                     f"({len(loop_errors)} intervals)", "-"))
 
     sys_calls = results["syscalls"]
     label = "System calls per tick at 100 ms"
