@@ -68,3 +68,13 @@ test-windows: windows
 bench: build
 	@tools/require-packages python3 strace
 	python3 tests/bench/bench.py
+
+# Pictures of the release game in a real terminal, in docs/: a 155x42 xterm on a virtual X screen
+# (Xvfb), keys sent through tmux, each picture taken with ImageMagick's import. Not part of
+# `make test`.
+SCREENSHOT_PACKAGES := xterm xvfb imagemagick tmux fonts-dejavu-core
+.PHONY: screenshots
+
+screenshots: build
+	@tools/require-packages $(SCREENSHOT_PACKAGES)
+	tools/screenshots

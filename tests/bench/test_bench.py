@@ -143,7 +143,7 @@ class FigureTest(unittest.TestCase):
 
     def test_the_live_grouping_matches_group_ticks(self):
         game = bench.Game.__new__(bench.Game)
-        game.chunks, game.groups, game.total_bytes = [], [], 0
+        game.chunks, game.groups, game.total_bytes, game.output = [], [], 0, None
         game.screen = Screen()
         chunks = [(0.0, 3), (0.001, 4), (0.010, 5), (0.0101, 6), (0.030, 7)]
         for at, size in chunks:
@@ -355,14 +355,29 @@ class HarnessTest(unittest.TestCase):
         command, kind = bench.build_reference_loop(folder)
         self.assertIn(kind, ("C", "Python"))
         loop = bench.Game(command[0], folder, command[1:] + ["10"])
+        beside = bench.Game(command[0], folder, command[1:] + ["100"])
         self.addCleanup(loop.kill)
-        loop.pump(0.3)
+        self.addCleanup(beside.kill)
+        bench.pump_together([loop, beside], 0.3)
+        self.assertIn(len(beside.groups), (3, 4))  # read over the same 0.3 s
         sizes = [size for _, _, size in loop.groups]
         self.assertGreaterEqual(len(sizes), 10)
         # Every tick is one whole write; only a reader held up for a whole tick may join two.
         self.assertTrue(all(size % 28 == 0 for size in sizes), sizes)
         self.assertGreaterEqual(sizes.count(28), len(sizes) - 2)
         self.assertTrue(loop.screen.text_at(13, 20, "*"))
+
+    def test_the_menu_writer_writes_the_menu_bytes_as_they_are(self):
+        folder = self.enterContext(tempfile.TemporaryDirectory())
+        menu = b"\x1b[?1049h\x1b[25;46HQuit(Esc)\n\"\\\x00\xe2\x96\x88" + b"#" * 5000
+        command = bench.build_menu_writer(folder, menu)
+        writer = bench.Game(command[0], folder, command[1:])
+        self.addCleanup(writer.kill)
+        at, data = writer.read_bytes(len(menu))
+        self.assertEqual(data, menu)  # the newline went out as it was, with no carriage return
+        self.assertGreater(at, writer.started)
+        with self.assertRaises(bench.BenchError):
+            writer.read_bytes(1, seconds=0.2)
 
     def test_kill_leaves_no_process(self):
         game = self.run_fake(0)
