@@ -56,6 +56,13 @@ bool LooksAlike(const Cell& a, const Cell& b) {
   return a.ch == b.ch && (IsBlank(a) || a.colour == b.colour);
 }
 
+// How many bytes a cell's glyph takes: one, or two or three in UTF-8.
+std::size_t GlyphLength(char ch, Glyphs glyphs) {
+  const auto byte = static_cast<unsigned char>(VisibleByte(ch));
+  if (byte < 0x80 || glyphs == Glyphs::kAscii) return 1;
+  return kCodePage437[byte - 0x80] < 0x800 ? 2 : 3;
+}
+
 void AppendGlyph(std::string& out, char ch, Glyphs glyphs) {
   const auto byte = static_cast<unsigned char>(VisibleByte(ch));
   if (byte < 0x80 || glyphs == Glyphs::kAscii) {
@@ -80,28 +87,60 @@ int AnsiForeground(Colour colour) {
   return base + ((bits & 4) != 0 ? 1 : 0) + ((bits & 2) != 0 ? 2 : 0) + ((bits & 1) != 0 ? 4 : 0);
 }
 
-std::string ColourChange(Colour colour) {
-  return "\x1b[" + std::to_string(AnsiForeground(colour)) + "m";
+// The colour changes all take five bytes: ESC [ 3x m or ESC [ 9x m.
+constexpr std::size_t kColourChangeLength = 5;
+
+void AppendColourChange(std::string& out, Colour colour) {
+  out += "\x1b[";
+  out += std::to_string(AnsiForeground(colour));
+  out += 'm';
+}
+
+std::size_t DigitsOf(int number) {
+  std::size_t digits = 1;
+  for (; number >= 10; number /= 10) ++digits;
+  return digits;
 }
 
 // A control sequence with a count, which terminals take as 1 when it is left out.
-std::string CountedSequence(int count, char final_byte) {
-  return "\x1b[" + (count == 1 ? std::string() : std::to_string(count)) + final_byte;
+std::size_t CountedSequenceLength(int count) {
+  return count == 1 ? 3 : 3 + DigitsOf(count);
+}
+
+void AppendCountedSequence(std::string& out, int count, char final_byte) {
+  out += "\x1b[";
+  if (count != 1) out += std::to_string(count);
+  out += final_byte;
 }
 
 // The move to a cell of the game's screen, whose top-left cell stands at `origin` in the terminal.
-std::string CursorTo(Position target, Position origin) {
+std::size_t CursorToLength(Position target, Position origin) {
   const int x = origin.x + target.x;
   const int y = origin.y + target.y;
-  if (x == 0 && y == 0) return "\x1b[H";
-  const std::string row = std::to_string(y + 1);
-  if (x == 0) return "\x1b[" + row + "H";
-  return "\x1b[" + row + ";" + std::to_string(x + 1) + "H";
+  if (x == 0 && y == 0) return 3;
+  if (x == 0) return 3 + DigitsOf(y + 1);
+  return 4 + DigitsOf(y + 1) + DigitsOf(x + 1);
 }
 
-std::string VerticalMove(int rows) {
-  if (rows == 0) return {};
-  return rows > 0 ? CountedSequence(rows, 'B') : CountedSequence(-rows, 'A');
+void AppendCursorTo(std::string& out, Position target, Position origin) {
+  const int x = origin.x + target.x;
+  const int y = origin.y + target.y;
+  out += "\x1b[";
+  if (x != 0 || y != 0) out += std::to_string(y + 1);
+  if (x != 0) {
+    out += ';';
+    out += std::to_string(x + 1);
+  }
+  out += 'H';
+}
+
+std::size_t VerticalMoveLength(int rows) {
+  return rows == 0 ? 0 : CountedSequenceLength(rows > 0 ? rows : -rows);
+}
+
+void AppendVerticalMove(std::string& out, int rows) {
+  if (rows > 0) AppendCountedSequence(out, rows, 'B');
+  if (rows < 0) AppendCountedSequence(out, -rows, 'A');
 }
 
 // Writes chosen cells one after another, reaching each by the cheapest way from where the cursor
@@ -115,15 +154,15 @@ class CellWriter {
   std::size_t CostOf(int index) const {
     const Cell& cell = desired_[static_cast<std::size_t>(index)];
     const bool recolour = !IsBlank(cell) && pen_.colour != cell.colour;
-    return MoveFor(PositionOf(index)).size() + (recolour ? ColourChange(cell.colour).size() : 0);
+    return ChooseMove(PositionOf(index)).length + (recolour ? kColourChangeLength : 0);
   }
 
   void Write(int index) {
     const Position target = PositionOf(index);
-    bytes_ += MoveFor(target);
+    AppendMove(ChooseMove(target), target);
     const Cell& cell = desired_[static_cast<std::size_t>(index)];
     if (!IsBlank(cell) && pen_.colour != cell.colour) {
-      bytes_ += ColourChange(cell.colour);
+      AppendColourChange(bytes_, cell.colour);
       pen_.colour = cell.colour;
     }
     AppendGlyph(bytes_, cell.ch, glyphs_);
@@ -141,53 +180,95 @@ class CellWriter {
  private:
   static Position PositionOf(int index) { return {index % kScreenWidth, index / kScreenWidth}; }
 
-  std::string MoveFor(Position target) const {
-    if (pen_.cursor == target) return {};
-    std::string best = CursorTo(target, origin_);
-    if (pen_.cursor) {
-      const Position from = *pen_.cursor;
-      const std::string vertical = VerticalMove(target.y - from.y);
-      KeepShorter(best, vertical + HorizontalMove(from.x, target));
-      // A carriage return goes to the terminal's first column, the screen's only when it is there.
-      if (from.x != 0 && origin_.x == 0) {
-        KeepShorter(best, "\r" + vertical + HorizontalMove(0, target));
-      }
+  // The ways to the next cell: none, straight there, from where the cursor stands, or from the
+  // terminal's first column after a carriage return. Each is weighed by its length alone and only
+  // the shortest is spelt out, as the search for the cheapest order weighs many.
+  enum class Route { kStay, kCursorTo, kFromCursor, kFromFirstColumn };
+  struct Move {
+    Route route;
+    std::size_t length;
+  };
+
+  Move ChooseMove(Position target) const {
+    if (pen_.cursor == target) return {Route::kStay, 0};
+    Move best{Route::kCursorTo, CursorToLength(target, origin_)};
+    if (!pen_.cursor) return best;
+    const Position from = *pen_.cursor;
+    const std::size_t vertical = VerticalMoveLength(target.y - from.y);
+    const std::size_t relative = vertical + HorizontalMoveLength(from.x, target);
+    if (relative < best.length) best = {Route::kFromCursor, relative};
+    // A carriage return goes to the terminal's first column, the screen's only when it is there.
+    if (from.x != 0 && origin_.x == 0) {
+      const std::size_t returned = 1 + vertical + HorizontalMoveLength(0, target);
+      if (returned < best.length) best = {Route::kFromFirstColumn, returned};
     }
     return best;
   }
 
-  static void KeepShorter(std::string& best, std::string candidate) {
-    if (candidate.size() < best.size()) best = std::move(candidate);
+  void AppendMove(Move move, Position target) {
+    switch (move.route) {
+      case Route::kStay:
+        return;
+      case Route::kCursorTo:
+        AppendCursorTo(bytes_, target, origin_);
+        return;
+      case Route::kFromCursor:
+        AppendVerticalMove(bytes_, target.y - pen_.cursor->y);
+        AppendHorizontalMove(pen_.cursor->x, target);
+        return;
+      case Route::kFromFirstColumn:
+        bytes_ += '\r';
+        AppendVerticalMove(bytes_, target.y - pen_.cursor->y);
+        AppendHorizontalMove(0, target);
+        return;
+    }
   }
 
-  // From column `from_x` to the target on the target's row.
-  std::string HorizontalMove(int from_x, Position target) const {
+  // From column `from_x` to the target on the target's row: backspaces or ESC [ n D to the left;
+  // to the right ESC [ n C, or the cells in between typed again when that is shorter.
+  std::size_t HorizontalMoveLength(int from_x, Position target) const {
     const int distance = target.x - from_x;
-    if (distance == 0) return {};
+    if (distance == 0) return 0;
+    if (distance < 0) return std::min<std::size_t>(-distance, CountedSequenceLength(-distance));
+    const std::size_t forward = CountedSequenceLength(distance);
+    return std::min(forward, RetypeLength(target.y, from_x, target.x, forward));
+  }
+
+  void AppendHorizontalMove(int from_x, Position target) {
+    const int distance = target.x - from_x;
+    if (distance == 0) return;
     if (distance < 0) {
-      // A backspace is a one-byte step to the left.
       const auto steps = static_cast<std::size_t>(-distance);
-      const std::string back = CountedSequence(-distance, 'D');
-      return steps < back.size() ? std::string(steps, '\b') : back;
+      if (steps < CountedSequenceLength(-distance)) {
+        bytes_.append(steps, '\b');  // a backspace is a one-byte step to the left
+      } else {
+        AppendCountedSequence(bytes_, -distance, 'D');
+      }
+      return;
     }
-    std::string forward = CountedSequence(distance, 'C');
-    std::string retyped;
-    if (Retype(target.y, from_x, target.x, forward.size(), retyped)) return retyped;
-    return forward;
+    const std::size_t forward = CountedSequenceLength(distance);
+    if (RetypeLength(target.y, from_x, target.x, forward) < forward) {
+      for (int x = from_x; x < target.x; ++x) {
+        AppendGlyph(bytes_, desired_[static_cast<std::size_t>(target.y * kScreenWidth + x)].ch,
+                    glyphs_);
+      }
+    } else {
+      AppendCountedSequence(bytes_, distance, 'C');
+    }
   }
 
   // Writing the cells from `from_x` up to `to_x` as they are wanted moves the cursor too, and is
-  // right whatever they show now, as long as none needs another colour. Worth it when it takes
-  // fewer than `limit` bytes.
-  bool Retype(int row, int from_x, int to_x, std::size_t limit, std::string& out) const {
+  // right whatever they show now, as long as none needs another colour. Its length when that is
+  // possible in fewer than `limit` bytes, else `limit`.
+  std::size_t RetypeLength(int row, int from_x, int to_x, std::size_t limit) const {
+    std::size_t length = 0;
     for (int x = from_x; x < to_x; ++x) {
-      const auto index = static_cast<std::size_t>(row * kScreenWidth + x);
-      const Cell& cell = desired_[index];
-      if (!IsBlank(cell) && pen_.colour != cell.colour) return false;
-      AppendGlyph(out, cell.ch, glyphs_);
-      if (out.size() >= limit) return false;
+      const Cell& cell = desired_[static_cast<std::size_t>(row * kScreenWidth + x)];
+      if (!IsBlank(cell) && pen_.colour != cell.colour) return limit;
+      length += GlyphLength(cell.ch, glyphs_);
+      if (length >= limit) return limit;
     }
-    return true;
+    return length;
   }
 
   const Grid& desired_;
