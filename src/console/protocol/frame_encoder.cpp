@@ -382,7 +382,8 @@ std::string FrameEncoder::Encode(ScreenModel& desired, bool bell) {
   // Outside the rows that changed, what the terminal shows is already what is wanted.
   ScreenModel::RowSet rows = desired.TakeChangedRows();
   std::string out;
-  if (!screen_known_) {
+  const bool repaint = !screen_known_;
+  if (repaint) {
     out = kRepaintStart;
     shown_.fill(Cell{});
     pen_ = Pen{std::nullopt, kRepaintColour};
@@ -399,8 +400,9 @@ std::string FrameEncoder::Encode(ScreenModel& desired, bool bell) {
   Drawing drawing = DrawChanges(shown_, wanted_, pen_, glyphs_, origin_, rows);
   // Clearing first pays when most of what is shown goes; every cell still to draw costs a byte.
   // The changed rows alone give a lower bound that spares counting the whole screen every tick.
+  // A repaint has just cleared the screen.
   const ScreenModel::RowSet all_rows = ScreenModel::RowSet{}.set();
-  if (drawing.bytes.size() > kClearScreen.size() + NonBlankCells(wanted_, rows) &&
+  if (!repaint && drawing.bytes.size() > kClearScreen.size() + NonBlankCells(wanted_, rows) &&
       drawing.bytes.size() > kClearScreen.size() + NonBlankCells(wanted_, all_rows)) {
     static const Grid blank{};
     Drawing redrawn =

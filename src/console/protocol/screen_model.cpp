@@ -4,11 +4,6 @@ namespace {
 constexpr int kTabWidth = 8;
 }
 
-char VisibleByte(char ch) {
-  const auto byte = static_cast<unsigned char>(ch);
-  return (byte < 0x20 || byte == 0x7f) ? '?' : ch;
-}
-
 void ScreenModel::MoveCursor(int x, int y) {
   if (x < 0 || x >= kScreenWidth || y < 0 || y >= kScreenHeight) return;
   x_ = x;

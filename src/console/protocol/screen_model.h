@@ -58,4 +58,7 @@ class ScreenModel {
 
 // The byte a cell shows for `ch`: control characters (and DEL) become '?', so that no byte from a
 // file can reach a terminal as a control sequence.
-char VisibleByte(char ch);
+inline char VisibleByte(char ch) {
+  const auto byte = static_cast<unsigned char>(ch);
+  return (byte < 0x20 || byte == 0x7f) ? '?' : ch;
+}
