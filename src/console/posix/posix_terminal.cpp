@@ -102,15 +102,19 @@ bool NamesUtf8(const char* name) {
 // set reads some bytes from 128 up as controls, so it is sent none. The game's own locale stays
 // "C", in which toupper changes only a..z.
 Glyphs GlyphsOfTheLocale() {
+  // The locale's name, as the C library picks it: the first of these that is set and not empty.
+  const char* name = nullptr;
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    name = std::getenv(variable);
+    if (name != nullptr && *name != '\0') break;
+  }
+  // A name that says UTF-8 is enough, whether or not that locale is installed; only another name
+  // needs the locale itself looked up.
+  if (name != nullptr && NamesUtf8(name)) return Glyphs::kUtf8;
   if (const locale_t user = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0))) {
     const bool utf8 = ::strcasecmp(::nl_langinfo_l(CODESET, user), "UTF-8") == 0;
     ::freelocale(user);
     return utf8 ? Glyphs::kUtf8 : Glyphs::kAscii;
-  }
-  // A locale that is named but not installed: its name is all there is to go by.
-  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-    const char* name = std::getenv(variable);
-    if (name != nullptr && *name != '\0') return NamesUtf8(name) ? Glyphs::kUtf8 : Glyphs::kAscii;
   }
   return Glyphs::kAscii;
 }
@@ -138,11 +142,13 @@ class PosixTerminal final : public Terminal {
   void WriteChar(char ch) override {
     if (desired_.Write(ch)) bell_ = true;
     dirty_ = true;
+    drawn_ = true;
   }
   void SetColour(Colour colour) override { desired_.SetColour(colour); }
   void Clear() override {
     desired_.Clear();
     dirty_ = true;
+    drawn_ = false;
   }
   void Flush() override;
   bool CursorOnScreen() const override { return desired_.cursor_y() < kScreenHeight; }
@@ -170,7 +176,10 @@ class PosixTerminal final : public Terminal {
   void ShowTooSmall(const WindowSize& size, Hold hold);
   // Waits out the rest of the time a lone ESC byte is given to become a sequence.
   void SettleLoneEsc();
+  // Draws the whole screen anew, where the terminal's size puts it.
   void Repaint();
+  void PlaceForRepaint();
+  void Send();
   // Feeds the decoder every byte that has arrived; false when more may still be waiting.
   bool ReadArrivedInput();
   void Write(std::string_view bytes);
@@ -186,11 +195,19 @@ class PosixTerminal final : public Terminal {
   KeyDecoder decoder_;
   bool bell_ = false;
   bool dirty_ = true;
+  // Something was written since the screen was last cleared.
+  bool drawn_ = false;
   bool ready_ = false;
 };
 
+// A screen that is yet to be drawn whole and holds nothing waits for its first text, which then
+// goes out with the clear in one write.
 void PosixTerminal::Flush() {
-  if (!dirty_) return;
+  if (!dirty_ || (!drawn_ && !encoder_.ScreenKnown())) return;
+  Send();
+}
+
+void PosixTerminal::Send() {
   const std::string bytes = encoder_.Encode(desired_, bell_);
   dirty_ = false;
   bell_ = false;
@@ -198,10 +215,14 @@ void PosixTerminal::Flush() {
 }
 
 void PosixTerminal::Repaint() {
+  PlaceForRepaint();
+  Send();
+}
+
+void PosixTerminal::PlaceForRepaint() {
   encoder_.PlaceAt(CentreIn(MeasureWindow()));
   encoder_.ForgetScreen();
   dirty_ = true;
-  Flush();
 }
 
 // A terminal that has stopped reading holds the write, but an ending signal still ends the game.
@@ -226,7 +247,8 @@ void PosixTerminal::FitScreen() {
   }
   resized = 0;
   HoldWhileTooSmall(Hold::kAtStartUp);
-  Repaint();
+  // The menu comes next: the repaint goes out with it.
+  PlaceForRepaint();
 }
 
 void PosixTerminal::AttendToSignals() {

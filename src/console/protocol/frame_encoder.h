@@ -25,6 +25,7 @@ class FrameEncoder {
   // Forgets what the terminal shows: the next Encode sets the colours, clears and draws it all.
   // For a terminal that was resized, suspended or drawn on by someone else.
   void ForgetScreen() { screen_known_ = false; }
+  bool ScreenKnown() const { return screen_known_; }
 
   struct Position {
     int x = 0;
