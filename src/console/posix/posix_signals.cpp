@@ -115,6 +115,12 @@ void DrainWakePipe() {
 
 SignalRouting::SignalRouting() {
   if (!OpenWakePipe()) return;
+  // Held back while the handlers change, so that one that comes meanwhile waits for the handler
+  // meant for it, or is dropped when its signal stays ignored.
+  sigset_t every_signal;
+  sigset_t before;
+  sigfillset(&every_signal);
+  ::sigprocmask(SIG_BLOCK, &every_signal, &before);
   // No restart for these: a write to a terminal that has stopped reading must give way to them.
   for (int signal_number : kEndingSignals) Route(signal_number, OnEndingSignal, true, false);
 #if defined(SIGRTMIN) && defined(SIGRTMAX)
@@ -133,6 +139,7 @@ SignalRouting::SignalRouting() {
     ::sigaction(kCrashSignals[i], &action, &crash_previous[i]);
     saved_.push_back({kCrashSignals[i], crash_previous[i]});
   }
+  ::sigprocmask(SIG_SETMASK, &before, nullptr);
   ready_ = true;
 }
 
@@ -150,16 +157,19 @@ void SignalRouting::Restore() {
 
 // A signal that the program was started with ignored (nohup, a shell without job control) stays
 // ignored when `keep_ignored`. With `restart`, a call the signal interrupts goes on by itself.
+// The signals are held back meanwhile: an ignored one is set back at once, before it can arrive.
 void SignalRouting::Route(int signal_number, void (*handler)(int), bool keep_ignored,
                           bool restart) {
-  struct sigaction previous {};
-  if (::sigaction(signal_number, nullptr, &previous) != 0) return;
-  if (keep_ignored && previous.sa_handler == SIG_IGN) return;
   struct sigaction action {};
   action.sa_handler = handler;
   action.sa_flags = restart ? SA_RESTART : 0;
   sigemptyset(&action.sa_mask);
-  ::sigaction(signal_number, &action, nullptr);
+  struct sigaction previous {};
+  if (::sigaction(signal_number, &action, &previous) != 0) return;
+  if (keep_ignored && previous.sa_handler == SIG_IGN) {
+    ::sigaction(signal_number, &previous, nullptr);
+    return;
+  }
   saved_.push_back({signal_number, previous});
 }
 
