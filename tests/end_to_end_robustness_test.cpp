@@ -558,30 +558,45 @@ bool ReadUntil(int master, const std::string& text, std::string& seen) {
   ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
 }
 
+// The game started in a bare pseudo-terminal of the game's size: the process that leads the
+// terminal, the game's own process (the same one unless under nohup), and the terminal's master
+// side. The game is -1 when it could not be started.
+struct PseudoTerminalGame {
+  pid_t leader = -1;
+  pid_t game = -1;
+  int master = -1;
+};
+
+PseudoTerminalGame StartInPseudoTerminal(const TmuxSession& files, bool under_nohup) {
+  PseudoTerminalGame started;
+  int report[2];
+  if (::pipe(report) != 0) return started;
+  winsize size{};
+  size.ws_col = kGameColumns;
+  size.ws_row = kGameRows;
+  started.leader = ::forkpty(&started.master, nullptr, nullptr, &size);
+  if (started.leader == 0) {
+    ::close(report[0]);
+    RunGameInPseudoTerminal(files, under_nohup, report[1]);
+  }
+  ::close(report[1]);
+  if (started.leader > 0 &&
+      ::read(report[0], &started.game, sizeof started.game) != sizeof started.game) {
+    started.game = -1;
+  }
+  ::close(report[0]);
+  return started;
+}
+
 TEST_P(HangUpTest, TheGameEndsAtOnceWithoutSpinning) {
   const HangUpCase& hang_up = GetParam();
   TmuxSession files;  // only for its folders: this terminal is a bare pseudo-terminal
   WriteUsualFiles(files, 0);
-
-  int report[2];
-  ASSERT_EQ(::pipe(report), 0);
-  winsize size{};
-  size.ws_col = kGameColumns;
-  size.ws_row = kGameRows;
-  int master = -1;
-  const pid_t leader = ::forkpty(&master, nullptr, nullptr, &size);
+  const auto [leader, game, master] = StartInPseudoTerminal(files, hang_up.under_nohup);
   ASSERT_GE(leader, 0) << std::strerror(errno);
-  if (leader == 0) {
-    ::close(report[0]);
-    RunGameInPseudoTerminal(files, hang_up.under_nohup, report[1]);
-  }
-  ::close(report[1]);
-  pid_t game = -1;
-  const bool reported = ::read(report[0], &game, sizeof game) == sizeof game;
-  ::close(report[0]);
 
   std::string seen;
-  bool ready = reported && ReadUntil(master, "Welcome to Vorlix", seen);
+  bool ready = game > 0 && ReadUntil(master, "Welcome to Vorlix", seen);
   if (ready && hang_up.in_game) {
     // A new game, started: from now on it draws ten times a second.
     ready = ::write(master, "p", 1) == 1 && ReadUntil(master, "Level: 0", seen) &&
@@ -645,24 +660,12 @@ std::optional<long> SystemCallOf(pid_t pid) {
 TEST(EndToEndRobustnessTest, AnEndingSignalEndsTheGameWhileItsOutputIsHeld) {
   TmuxSession files;  // only for its folders: this terminal is a bare pseudo-terminal
   WriteUsualFiles(files, 0);
-  int report[2];
-  ASSERT_EQ(::pipe(report), 0);
-  winsize size{};
-  size.ws_col = kGameColumns;
-  size.ws_row = kGameRows;
-  int master = -1;
-  const pid_t game = ::forkpty(&master, nullptr, nullptr, &size);
+  const auto [game, reported, master] = StartInPseudoTerminal(files, false);
   ASSERT_GE(game, 0) << std::strerror(errno);
-  if (game == 0) {
-    ::close(report[0]);
-    RunGameInPseudoTerminal(files, false, report[1]);
-  }
-  ::close(report[1]);
-  pid_t reported = -1;
-  const bool started = ::read(report[0], &reported, sizeof reported) == sizeof reported;
-  ::close(report[0]);
   std::string seen;
-  const bool ready = started && ReadUntil(master, "Welcome to Vorlix", seen);
+  const bool ready = reported > 0 && ReadUntil(master, "Welcome to Vorlix", seen);
+  winsize size{};
+  size.ws_row = kGameRows;
   EXPECT_LT(seen.find("Loading.."), seen.find("Welcome")) << "the loading line shows first";
 
   // From now on nothing reads the terminal, and every resize makes the game repaint it whole.

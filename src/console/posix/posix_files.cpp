@@ -14,6 +14,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/temporary_name.h"
 
 namespace {
 
@@ -70,22 +71,13 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-// Eight hex digits that differ from one call to the next and from one process to another. The
-// standard random generator is the game's own and is left alone.
-std::string FreshSuffix() {
+// A value that differs from one call to the next and from one process to another.
+std::uint64_t Varying() {
   static std::uint64_t calls = 0;
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
-  std::uint64_t mixed = static_cast<std::uint64_t>(now.tv_nsec) ^
-                        (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
-                        (static_cast<std::uint64_t>(::getpid()) << 40) ^ (++calls << 20);
-  // The finaliser of splitmix64, which spreads every input bit over the whole value.
-  mixed = (mixed ^ (mixed >> 30)) * 0xbf58476d1ce4e5b9u;
-  mixed = (mixed ^ (mixed >> 27)) * 0x94d049bb133111ebu;
-  mixed ^= mixed >> 31;
-  char digits[9];
-  std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(mixed));
-  return digits;
+  return static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
+         (static_cast<std::uint64_t>(::getpid()) << 40) ^ (++calls << 20);
 }
 
 // A new, empty file "<path>.<suffix>.tmp", made by this call alone: whatever already stands under
@@ -93,7 +85,7 @@ std::string FreshSuffix() {
 Descriptor CreateTemporaryBeside(const std::string& path, std::string& name) {
   constexpr int kAttempts = 64;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    name = path + "." + FreshSuffix() + ".tmp";
+    name = TemporaryNameBeside(path, Varying());
     Descriptor file(::open(name.c_str(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644));
     if (file.get() >= 0 || errno != EEXIST) return file;

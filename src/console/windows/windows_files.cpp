@@ -4,11 +4,11 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
 #include "console/console.h"
+#include "console/temporary_name.h"
 #include "console/windows/windows_api.h"
 
 namespace {
@@ -74,21 +74,13 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
   return true;
 }
 
-// Eight hex digits that differ from one call to the next and from one process to another. The C
-// runtime's random generator is the game's own and is left alone.
-std::string FreshSuffix() {
+// A value that differs from one call to the next and from one process to another.
+std::uint64_t Varying() {
   static std::uint64_t calls = 0;
   LARGE_INTEGER counter{};
   QueryPerformanceCounter(&counter);
-  std::uint64_t mixed = static_cast<std::uint64_t>(counter.QuadPart) ^
-                        (static_cast<std::uint64_t>(GetCurrentProcessId()) << 40) ^ (++calls << 20);
-  // The finaliser of splitmix64, which spreads every input bit over the whole value.
-  mixed = (mixed ^ (mixed >> 30)) * 0xbf58476d1ce4e5b9u;
-  mixed = (mixed ^ (mixed >> 27)) * 0x94d049bb133111ebu;
-  mixed ^= mixed >> 31;
-  char digits[9];
-  std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(mixed));
-  return digits;
+  return static_cast<std::uint64_t>(counter.QuadPart) ^
+         (static_cast<std::uint64_t>(GetCurrentProcessId()) << 40) ^ (++calls << 20);
 }
 
 // A new, empty file "<path>.<suffix>.tmp", made by this call alone: whatever already stands under
@@ -96,7 +88,7 @@ std::string FreshSuffix() {
 FileHandle CreateTemporaryBeside(const std::string& path, std::string& name) {
   constexpr int kAttempts = 64;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    name = path + "." + FreshSuffix() + ".tmp";
+    name = TemporaryNameBeside(path, Varying());
     FileHandle file(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.valid()) return file;
