@@ -6,6 +6,9 @@ TEST_PACKAGES := $(BUILD_PACKAGES) libgtest-dev tmux clang-14 libclang-rt-14-dev
 RELEASE := build/release
 TESTING := build/test
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# Warnings stop the test builds always, and every build in CI (which sets CI); a player's own
+# build with a newer compiler is not stopped by a warning that compiler has learnt.
+WERROR := $(if $(CI),ON,OFF)
 
 .PHONY: run build test fuzz clean format
 
@@ -14,13 +17,13 @@ run: build
 
 build:
 	@tools/require-packages $(BUILD_PACKAGES)
-	@cmake -S . -B $(RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORLIX_WERROR=$(WERROR) >/dev/null
 	@cmake --build $(RELEASE) --target vorlix
 
 # The release build is part of the test, so that `make run` is known to build.
 test: build
 	@tools/require-packages $(TEST_PACKAGES)
-	cmake -S . -B $(TESTING) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLIX_SANITIZE=ON -DVORLIX_TESTS=ON
+	cmake -S . -B $(TESTING) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLIX_SANITIZE=ON -DVORLIX_TESTS=ON -DVORLIX_WERROR=ON
 	cmake --build $(TESTING)
 	ctest --test-dir $(TESTING) --output-on-failure -j $(JOBS)
 	tests/fuzz/run-fuzzers 60 10
@@ -49,13 +52,13 @@ WINDOWS_TESTING := build/windows-test
 
 windows:
 	@tools/require-packages $(WINDOWS_PACKAGES)
-	@cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DVORLIX_WERROR=$(WERROR) >/dev/null
 	@cmake --build build/windows --target vorlix
 
 test-windows: windows
 	@tools/require-packages $(WINDOWS_TEST_PACKAGES)
 	cmake -S . -B $(WINDOWS_TESTING) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-	  -DCMAKE_BUILD_TYPE=Debug -DVORLIX_TESTS=ON -DCMAKE_CROSSCOMPILING_EMULATOR=wine
+	  -DCMAKE_BUILD_TYPE=Debug -DVORLIX_TESTS=ON -DVORLIX_WERROR=ON -DCMAKE_CROSSCOMPILING_EMULATOR=wine
 	cmake --build $(WINDOWS_TESTING)
 	ctest --test-dir $(WINDOWS_TESTING) --output-on-failure -j $(JOBS)
 	tests/windows/smoke.sh build/windows/vorlix.exe
