@@ -137,7 +137,7 @@ TEST(SaveFormat, WritesTheExampleFileExactly) {
   Game game;
   game.snake.PlaceBody(std::vector<Point>{{50, 20}, {49, 20}});
   game.food = {10, 5};
-  EXPECT_EQ(FormatSavedGame(game), kExample);
+  EXPECT_EQ(FormatSavedGame(SavedGameOf(game)), kExample);
 }
 
 TEST(SaveReading, FollowsTheGamesOwnRules) {

@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "console/console.h"
+#include "console/screen_layout.h"
 #include "fuzz_support.h"
-#include "game/game_state.h"
+#include "game/saved_game_format.h"
 
 namespace {
 
@@ -57,19 +57,6 @@ void CheckPlayable(const SavedGame& saved) {
   }
 }
 
-// The game as the loader sets it up, except that missing food stays off the playfield instead of
-// being placed at random: the file written from it then holds no usable food either.
-std::string WriteOut(const SavedGame& saved) {
-  Game game;
-  for (std::size_t i = 2; i < saved.body.size(); ++i) game.snake.Grow();
-  game.snake.PlaceBody(saved.body);
-  game.snake.Face(saved.direction);
-  game.food = saved.food.value_or(Point{0, 0});
-  game.score = saved.score;
-  game.delay_ms = saved.delay_ms;
-  return FormatSavedGame(game);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -83,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!saved) return 0;
   CheckPlayable(*saved);
 
-  const std::string written = WriteOut(*saved);
+  const std::string written = FormatSavedGame(*saved);
   const std::optional<SavedGame> again = ReadCounted(written);
   REQUIRE(again.has_value());
   REQUIRE(again->direction == saved->direction);

@@ -8,9 +8,6 @@
 
 #include "console/terminal.h"
 
-inline constexpr int kScreenWidth = 155;
-inline constexpr int kScreenHeight = 42;
-
 struct Cell {
   char ch = ' ';
   Colour colour = Colour::Normal;
