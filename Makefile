@@ -83,9 +83,9 @@ screenshots: build
 # Installing: `make install` puts the release build under PREFIX (in DESTDIR when given): the
 # vorlix command in games/, which plays in each player's own data folder, the game in
 # lib/games/vorlix, its help.txt in share/games/vorlix and the manual page in share/man/man6.
-# `make uninstall` removes exactly those, never a player's files. `make package` builds the Debian
-# package build/package/vorlix_<version>_<architecture>.deb from the same install step;
-# `make test-package` builds it and checks it (its contents, and lintian).
+# `make uninstall` removes exactly those (and the folders they leave empty), never a player's
+# files. `make package` builds the Debian package build/package/vorlix_<version>_<arch>.deb from
+# the same install step; `make test-package` builds it and checks it (its contents, and lintian).
 PREFIX ?= /usr/local
 DESTDIR ?=
 PACKAGE_PACKAGES := dpkg-dev binutils
@@ -97,7 +97,8 @@ install: build
 uninstall:
 	rm -f "$(DESTDIR)$(PREFIX)/games/vorlix" "$(DESTDIR)$(PREFIX)/lib/games/vorlix/vorlix" \
 	  "$(DESTDIR)$(PREFIX)/share/games/vorlix/help.txt" "$(DESTDIR)$(PREFIX)/share/man/man6/vorlix.6"
-	rmdir "$(DESTDIR)$(PREFIX)/lib/games/vorlix" "$(DESTDIR)$(PREFIX)/share/games/vorlix" 2>/dev/null || true
+	rmdir "$(DESTDIR)$(PREFIX)/lib/games/vorlix" "$(DESTDIR)$(PREFIX)/share/games/vorlix" \
+	  "$(DESTDIR)$(PREFIX)/lib/games" "$(DESTDIR)$(PREFIX)/share/games" 2>/dev/null || true
 
 package: build
 	@tools/require-packages $(PACKAGE_PACKAGES)
