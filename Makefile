@@ -1,5 +1,6 @@
 # The two commands of the README: `make run` builds the game and starts it in this terminal,
-# `make test` builds everything and runs every test.
+# `make test` builds everything and runs every test. `make install` and `make package` install the
+# game like any program; see the end of this file.
 
 BUILD_PACKAGES := g++ cmake ninja-build make
 TEST_PACKAGES := $(BUILD_PACKAGES) libgtest-dev tmux clang-14 libclang-rt-14-dev
@@ -81,3 +82,31 @@ SCREENSHOT_PACKAGES := xterm xvfb imagemagick tmux fonts-dejavu-core
 screenshots: build
 	@tools/require-packages $(SCREENSHOT_PACKAGES)
 	tools/screenshots
+
+# Installing: `make install` puts the release build under PREFIX (in DESTDIR when given): the
+# vorlix command in games/, which plays in each player's own data folder, the game in
+# lib/games/vorlix, its help.txt in share/games/vorlix and the manual page in share/man/man6.
+# `make uninstall` removes exactly those (and the folders they leave empty), never a player's
+# files. `make package` builds the Debian package build/package/vorlix_<version>_<arch>.deb from
+# the same install step; `make test-package` builds it and checks it (its contents, and lintian).
+PREFIX ?= /usr/local
+DESTDIR ?=
+PACKAGE_PACKAGES := dpkg-dev binutils
+.PHONY: install uninstall package test-package
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(RELEASE) --prefix "$(PREFIX)"
+
+uninstall:
+	rm -f "$(DESTDIR)$(PREFIX)/games/vorlix" "$(DESTDIR)$(PREFIX)/lib/games/vorlix/vorlix" \
+	  "$(DESTDIR)$(PREFIX)/share/games/vorlix/help.txt" "$(DESTDIR)$(PREFIX)/share/man/man6/vorlix.6"
+	rmdir "$(DESTDIR)$(PREFIX)/lib/games/vorlix" "$(DESTDIR)$(PREFIX)/share/games/vorlix" \
+	  "$(DESTDIR)$(PREFIX)/lib/games" "$(DESTDIR)$(PREFIX)/share/games" 2>/dev/null || true
+
+package: build
+	@tools/require-packages $(PACKAGE_PACKAGES)
+	packaging/build-deb $(RELEASE) build/package
+
+test-package: package
+	@tools/require-packages lintian
+	packaging/check-deb build/package/vorlix_*.deb

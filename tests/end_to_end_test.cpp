@@ -416,6 +416,57 @@ INSTANTIATE_TEST_SUITE_P(EndToEndTest, WholeSessionTest,
                                            PaneSize{200, 50, "CentredInA200By50Pane"}),
                          [](const auto& test) { return std::string(test.param.name); });
 
+// ---- The installed command ----------------------------------------------------------------------
+
+// The command as `make install` installs it under `prefix`, for a player whose home is `home`
+// (both as the shell reads them, in the session's folder).
+TmuxSession::Options InstalledCommand(const std::string& prefix, const std::string& home) {
+  TmuxSession::Options options;
+  options.game_setup =
+      "HOME=" + home + "; export HOME; unset XDG_DATA_HOME; exec " + prefix + "/games/vorlix";
+  return options;
+}
+
+// Installed under the first session's folder and started there, the command finds the installed
+// help and keeps the best score in the player's data folder; started again from another folder,
+// it finds that best score, and leaves the player's own help text as it is.
+TEST(EndToEndTest, TheInstalledCommandPlaysInThePlayersDataFolderFromAnyFolder) {
+  TmuxSession first(InstalledCommand("\"$PWD/installed\"", "\"$PWD/home\""));
+  const std::string prefix = (first.folder() / "installed").string();
+  std::string output;
+  const ProcessEnd installed =
+      RunProgram({VORLIX_CMAKE, "--install", VORLIX_BUILD_DIR, "--prefix", prefix}, &output);
+  ASSERT_EQ(installed.status, 0) << output;
+  first.WriteFile("installed/share/games/vorlix/help.txt", "INSTALLED HELP\n\n  Eat the $.\n");
+  const std::string data = "home/.local/share/vorlix/";
+
+  first.StartGame();
+  ASSERT_TRUE(WaitForMenu(first));
+  first.SendText("h");
+  ASSERT_TRUE(first.WaitForText(5, 36, "Press any key to continue."));
+  EXPECT_TRUE(first.Capture().TextAt(5, 5, "INSTALLED HELP"));
+  EXPECT_TRUE(first.Capture().TextAt(5, 7, "  Eat the $."));
+  first.SendText("q");
+  ASSERT_TRUE(WaitForMenu(first));
+  first.SendKeys({"p", "Space"});
+  first.SendText("uu");
+  ASSERT_TRUE(first.WaitForText(119, 5, "Your score:     2"));
+  ASSERT_NO_FATAL_FAILURE(EndGameAndQuit(first));
+  EXPECT_EQ(first.ReadFile(data + "score.dat"), "2\n");
+  EXPECT_FALSE(first.Exists("score.dat")) << "nothing is kept in the folder it started from";
+
+  first.WriteFile(data + "help.txt", "my own help\n");
+  const std::string home = (first.folder() / "home").string();
+  TmuxSession second(InstalledCommand("'" + prefix + "'", "'" + home + "'"));
+  second.StartGame();
+  ASSERT_TRUE(WaitForMenu(second));
+  second.SendKeys({"p", "Space"});
+  ASSERT_TRUE(second.WaitForText(119, 7, "High score:     2"));
+  ASSERT_NO_FATAL_FAILURE(EndGameAndQuit(second));
+  EXPECT_EQ(first.ReadFile(data + "help.txt"), "my own help\n");
+  EXPECT_FALSE(second.Exists("score.dat"));
+}
+
 // ---- The rest after many games ------------------------------------------------------------------
 
 TEST(EndToEndTest, After79GamesTheMenuSnakeBitesItselfAndTheGameSaysRest) {
