@@ -11,6 +11,8 @@
 // bytes; a tick sooner than 50 ms after the last byte gives nothing, and a later one at most the
 // Esc key, when that byte was an ESC; a decoder left alone for 50 ms is at rest. Text with no ESC
 // and nothing above ASCII comes out one code per byte, Enter and Backspace folded and NUL dropped.
+// After an ESC that came alone, a byte that begins no sequence gives nothing when it came within
+// the Alt chord window (Alt and that key), and otherwise the Esc key and then its own code.
 
 #include <chrono>
 #include <cstddef>
@@ -26,6 +28,23 @@ namespace {
 constexpr TickCount kClockStart = 0xffffff80;
 constexpr unsigned char kEsc = 0x1b;
 constexpr int kEscCode = 27;
+
+// The bytes that may follow ESC in a sequence: the Alt chord rule does not apply to them.
+bool BeginsSequence(unsigned char byte) {
+  switch (byte) {
+    case kEsc:
+    case '[':
+    case 'O':
+    case ']':
+    case 'P':
+    case 'X':
+    case '^':
+    case '_':
+      return true;
+    default:
+      return false;
+  }
+}
 
 bool IsPrefix(int code) {
   return code == 0 || code == 224;
@@ -50,6 +69,10 @@ int PlainCode(unsigned char byte) {
 class Run {
  public:
   void Feed(unsigned char byte) {
+    const bool after_lone_esc =
+        decoder_.HoldsLoneEsc() && last_byte_ == kEsc && byte_before_ != kEsc && bytes_ > 0;
+    const TickCount gap = now_ - last_byte_at_;
+    const std::size_t codes_before = codes_.size();
     decoder_.Feed(byte, now_);
     byte_before_ = last_byte_;
     last_byte_ = byte;
@@ -65,6 +88,15 @@ class Run {
     const std::optional<std::chrono::milliseconds> wait = decoder_.TimeUntilTimeout(now_);
     REQUIRE(!wait || wait->count() == KeyDecoder::kSequenceTimeout);
     Drain(false);
+    if (after_lone_esc && !BeginsSequence(byte)) {
+      const std::vector<int> given(codes_.begin() + static_cast<std::ptrdiff_t>(codes_before),
+                                   codes_.end());
+      if (gap < KeyDecoder::kAltChordWindow) {
+        REQUIRE(given.empty());
+      } else if (byte < 0x80 && PlainCode(byte) >= 0) {
+        REQUIRE(given == (std::vector<int>{kEscCode, PlainCode(byte)}));
+      }
+    }
   }
 
   void Wait(TickCount milliseconds) { now_ += milliseconds; }
