@@ -102,25 +102,33 @@ void SendToGame(const TmuxSession& session, int signal_number) {
 
 // ---- A window too small -------------------------------------------------------------------------
 
+// Also in a pane without an alternate screen, where the message must not stay behind.
 TEST(EndToEndRobustnessTest, TooSmallAWindowShowsTheSizesAndEscQuitsCleanly) {
-  TmuxSession session(100, 30);
-  WriteUsualFiles(session, 0);
-  session.StartGame();
-  ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
-    const std::string text = Joined(screen);
-    return text.find("needs a terminal of at least 155 x 42 characters; this one is 100 x 30.") !=
-               std::string::npos &&
-           text.find("press Esc to quit") != std::string::npos;
-  }));
-  EXPECT_FALSE(session.Capture().Contains("#")) << "no part of the game is drawn";
-  // It waits: nothing changes while the window stays small.
-  const Screen before = session.Capture();
-  std::this_thread::sleep_for(milliseconds(300));
-  EXPECT_TRUE(session.Capture().SameAs(before));
+  for (bool alternate_screen : {true, false}) {
+    SCOPED_TRACE(alternate_screen ? "with an alternate screen" : "without an alternate screen");
+    TmuxSession::Options options;
+    options.columns = 100;
+    options.rows = 30;
+    options.alternate_screen = alternate_screen;
+    TmuxSession session(options);
+    WriteUsualFiles(session, 0);
+    session.StartGame();
+    ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
+      const std::string text = Joined(screen);
+      return text.find("needs a terminal of at least 155 x 42 characters; this one is 100 x 30.") !=
+                 std::string::npos &&
+             text.find("press Esc to quit") != std::string::npos;
+    }));
+    EXPECT_FALSE(session.Capture().Contains("#")) << "no part of the game is drawn";
+    // It waits: nothing changes while the window stays small.
+    const Screen before = session.Capture();
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_TRUE(session.Capture().SameAs(before));
 
-  session.SendKeys({"Escape"});
-  ASSERT_NO_FATAL_FAILURE(ExpectGameEnd(session, 0));
-  EXPECT_EQ(session.ReadFile("score.dat"), "0\n");
+    session.SendKeys({"Escape"});
+    ASSERT_NO_FATAL_FAILURE(ExpectGameEnd(session, 0));
+    EXPECT_EQ(session.ReadFile("score.dat"), "0\n");
+  }
 }
 
 TEST(EndToEndRobustnessTest, AWindowThatGrowsLargeEnoughGetsTheMenu) {
@@ -237,6 +245,7 @@ struct SignalCase {
   int signal_number;
   Place place;
   const char* name;
+  bool alternate_screen = true;
 };
 
 std::ostream& operator<<(std::ostream& out, const SignalCase& ending) {
@@ -249,7 +258,9 @@ class SignalEndingTest : public ::testing::TestWithParam<SignalCase> {};
 // program still ends by the signal, so the shell sees 128 + its number.
 TEST_P(SignalEndingTest, EndsByTheSignalWithTheTerminalGivenBack) {
   const SignalCase& ending = GetParam();
-  TmuxSession session;
+  TmuxSession::Options options;
+  options.alternate_screen = ending.alternate_screen;
+  TmuxSession session(options);
   WriteUsualFiles(session, 4);
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));
@@ -283,7 +294,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SignalCase{SIGPWR, Place::Menu, "SigpwrOnTheMenu"},
                       SignalCase{SIGSYS, Place::Game, "SigsysDuringAGame"},
                       SignalCase{SIGTRAP, Place::Menu, "SigtrapOnTheMenu"},
-                      SignalCase{SIGRTMIN + 3, Place::Game, "RealTimeSignalDuringAGame"}),
+                      SignalCase{SIGRTMIN + 3, Place::Game, "RealTimeSignalDuringAGame"},
+                      // A terminal without an alternate screen is left blank.
+                      SignalCase{SIGTERM, Place::Game, "SigtermWithoutAnAlternateScreen", false},
+                      SignalCase{SIGHUP, Place::Help, "SighupWithoutAnAlternateScreen", false}),
     [](const auto& test) { return std::string(test.param.name); });
 
 // A failed write is the game's to report, so the two signals that come with one change nothing.
@@ -311,6 +325,7 @@ TEST_P(CrashSignalTest, DiesOfTheSignalWithTheTerminalGivenBack) {
   TmuxSession::Options options;
   options.sanitizer_options =
       "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0";
+  options.alternate_screen = crash.alternate_screen;
   TmuxSession session(options);
   WriteUsualFiles(session, 4);
   session.StartGame();
@@ -359,7 +374,9 @@ TEST(EndToEndRobustnessTest, ACrashOfTheGameAloneInThePaneStillRestoresTheScreen
 
 INSTANTIATE_TEST_SUITE_P(EndToEndRobustnessTest, CrashSignalTest,
                          ::testing::Values(SignalCase{SIGSEGV, Place::Game, "SigsegvDuringAGame"},
-                                           SignalCase{SIGABRT, Place::Menu, "SigabrtOnTheMenu"}),
+                                           SignalCase{SIGABRT, Place::Menu, "SigabrtOnTheMenu"},
+                                           SignalCase{SIGSEGV, Place::Game,
+                                                      "SigsegvWithoutAnAlternateScreen", false}),
                          [](const auto& test) { return std::string(test.param.name); });
 
 // ---- Ctrl+Z, Ctrl+C in a shell with job control -------------------------------------------------

@@ -418,8 +418,11 @@ INSTANTIATE_TEST_SUITE_P(EndToEndTest, WholeSessionTest,
 
 // ---- The rest after many games ------------------------------------------------------------------
 
+// In a pane without an alternate screen, which the end must leave blank.
 TEST(EndToEndTest, After79GamesTheMenuSnakeBitesItselfAndTheGameSaysRest) {
-  TmuxSession session;
+  TmuxSession::Options options;
+  options.alternate_screen = false;
+  TmuxSession session(options);
   WriteUsualFiles(session, 0);
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));

@@ -439,6 +439,7 @@ void TmuxSession::StartServer(const std::string& command) {
       {"set-option", "-g", "default-terminal", "screen"},
       {"set-option", "-wg", "remain-on-exit", "on"},
       {"set-option", "-g", "status", "off"},
+      {"set-option", "-wg", "alternate-screen", options_.alternate_screen ? "on" : "off"},
       {"new-session", "-d", "-s", kSessionName, "-x", std::to_string(options_.columns), "-y",
        std::to_string(options_.rows), "-c", folder_.string(), command}};
   std::vector<std::string> arguments;
@@ -705,6 +706,21 @@ void TmuxSession::ExpectTerminalRestored() const {
   }
   EXPECT_TRUE(CursorVisible()) << "the cursor is still hidden";
   EXPECT_FALSE(AlternateScreen()) << "still on the alternate screen";
+  if (!options_.alternate_screen) {
+    // The report begins where the game left the cursor, at the top (after the shell's word on a
+    // signal, if any), and nothing of the game is left below it.
+    int exit_row = 0;
+    while (exit_row < screen.rows() && !screen.Row(exit_row).starts_with("exit=")) ++exit_row;
+    int report_end = exit_row;
+    while (report_end < screen.rows() && screen.Row(report_end) != kReportEnd) ++report_end;
+    bool blank_below = true;
+    for (int y = report_end + 1; y < screen.rows(); ++y) {
+      blank_below = blank_below && screen.Row(y).empty();
+    }
+    EXPECT_TRUE(exit_row <= 1 && blank_below)
+        << "the game's screen is not cleared, with the cursor at the top:\n"
+        << screen.ToString();
+  }
   ExpectNoSanitizerReport();
 }
 
