@@ -11,6 +11,7 @@
 // decided by when it arrived, never by which read brought it.
 
 #include <chrono>
+#include <cstddef>
 #include <deque>
 #include <optional>
 #include <string>
@@ -40,6 +41,7 @@ class KeyDecoder {
   bool HoldsLoneEsc() const { return state_ == State::Escape; }
 
   bool HasKey() const { return !keys_.empty(); }
+  std::size_t KeysWaiting() const { return keys_.size(); }
   // The oldest key code not yet taken, or -1 when there is none.
   int PopKey();
 
