@@ -102,33 +102,26 @@ void SendToGame(const TmuxSession& session, int signal_number) {
 
 // ---- A window too small -------------------------------------------------------------------------
 
-// Also in a pane without an alternate screen, where the message must not stay behind.
+// In a pane without an alternate screen, where the message must not stay behind.
 TEST(EndToEndRobustnessTest, TooSmallAWindowShowsTheSizesAndEscQuitsCleanly) {
-  for (bool alternate_screen : {true, false}) {
-    SCOPED_TRACE(alternate_screen ? "with an alternate screen" : "without an alternate screen");
-    TmuxSession::Options options;
-    options.columns = 100;
-    options.rows = 30;
-    options.alternate_screen = alternate_screen;
-    TmuxSession session(options);
-    WriteUsualFiles(session, 0);
-    session.StartGame();
-    ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
-      const std::string text = Joined(screen);
-      return text.find("needs a terminal of at least 155 x 42 characters; this one is 100 x 30.") !=
-                 std::string::npos &&
-             text.find("press Esc to quit") != std::string::npos;
-    }));
-    EXPECT_FALSE(session.Capture().Contains("#")) << "no part of the game is drawn";
-    // It waits: nothing changes while the window stays small.
-    const Screen before = session.Capture();
-    std::this_thread::sleep_for(milliseconds(300));
-    EXPECT_TRUE(session.Capture().SameAs(before));
+  TmuxSession session(TmuxSession::Options{100, 30, {}, {}, false, false});
+  WriteUsualFiles(session, 0);
+  session.StartGame();
+  ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
+    const std::string text = Joined(screen);
+    return text.find("needs a terminal of at least 155 x 42 characters; this one is 100 x 30.") !=
+               std::string::npos &&
+           text.find("press Esc to quit") != std::string::npos;
+  }));
+  EXPECT_FALSE(session.Capture().Contains("#")) << "no part of the game is drawn";
+  // It waits: nothing changes while the window stays small.
+  const Screen before = session.Capture();
+  std::this_thread::sleep_for(milliseconds(300));
+  EXPECT_TRUE(session.Capture().SameAs(before));
 
-    session.SendKeys({"Escape"});
-    ASSERT_NO_FATAL_FAILURE(ExpectGameEnd(session, 0));
-    EXPECT_EQ(session.ReadFile("score.dat"), "0\n");
-  }
+  session.SendKeys({"Escape"});
+  ASSERT_NO_FATAL_FAILURE(ExpectGameEnd(session, 0));
+  EXPECT_EQ(session.ReadFile("score.dat"), "0\n");
 }
 
 TEST(EndToEndRobustnessTest, AWindowThatGrowsLargeEnoughGetsTheMenu) {
@@ -296,8 +289,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SignalCase{SIGTRAP, Place::Menu, "SigtrapOnTheMenu"},
                       SignalCase{SIGRTMIN + 3, Place::Game, "RealTimeSignalDuringAGame"},
                       // A terminal without an alternate screen is left blank.
-                      SignalCase{SIGTERM, Place::Game, "SigtermWithoutAnAlternateScreen", false},
-                      SignalCase{SIGHUP, Place::Help, "SighupWithoutAnAlternateScreen", false}),
+                      SignalCase{SIGTERM, Place::Game, "SigtermWithoutAnAlternateScreen", false}),
     [](const auto& test) { return std::string(test.param.name); });
 
 // A failed write is the game's to report, so the two signals that come with one change nothing.

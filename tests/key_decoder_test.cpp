@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -150,34 +151,22 @@ TEST(KeyDecoderTest, TheTimeoutHoldsAcrossTheClockWrap) {
   EXPECT_EQ(decoder.PopKey(), 27);
 }
 
-// A terminal sends Alt and a key as ESC and the key in one write: one press, which the game has no
-// code for. Esc pressed and a key pressed after it are Esc and that key, however they are read.
+// Alt and a key come as ESC and the key together: one press, which the game has no code for. Esc
+// and a key pressed after it are Esc and that key, however they are read.
 TEST(KeyDecoderTest, EscWithAKeyAtOnceIsAnAltKeyAndEscThenAKeyLaterIsBoth) {
-  struct Case {
-    std::string_view bytes;  // the first at kStart, the rest `apart` later, all read together
-    TickCount apart;
-    Codes codes;
-  };
-  for (const Case& press : {
-           Case{"\x1bp", 0, {}},          // Alt+p
-           Case{"\x1bp", 4, {}},          // just inside the window
-           Case{"\x1bp", 5, {27, 'p'}},   // just outside it: Esc, then p
-           Case{"\x1bp", 60, {27, 'p'}},  // after the lone Esc's timeout
-           Case{"\x1b"
-                "1\x1b\r",
-                0,
-                {}},                            // Alt+1, Alt+Enter
-           Case{"\x1b\xc3\xa9x", 0, {'x'}},     // Alt+é, swallowed whole
-           Case{"\x1b\x1b", 0, {}},             // Alt+Esc
-           Case{"\x1b\x1b", 5, {27, 27}},       // Esc twice
-           Case{"\x1b\x1b[A", 0, {224, kUp}},   // Alt+Up as rxvt sends it
-           Case{"\x1b[A", 60, {27, '[', 'A'}},  // Esc, then [ and A long after it
+  // After an ESC at kStart, `bytes` `apart` ms later, read together with it.
+  for (const auto& [bytes, apart, codes] : std::vector<std::tuple<std::string_view, int, Codes>>{
+           {"p", 4, {}},                // Alt+p, just inside the window
+           {"p", 5, {27, 'p'}},         // just outside it: Esc, then p
+           {"1\x1b\r", 0, {}},          // Alt+1, Alt+Enter
+           {"\xc3\xa9x", 0, {'x'}},     // Alt+é, swallowed whole
+           {"\x1b", 0, {}},             // Alt+Esc
+           {"\x1b[A", 0, {224, kUp}},   // Alt+Up as rxvt sends it
+           {"[A", 60, {27, '[', 'A'}},  // Esc, then [ and A after its timeout
        }) {
     KeyDecoder decoder;
-    decoder.Feed(static_cast<unsigned char>(press.bytes[0]), kStart);
-    const TickCount later = kStart + press.apart;
-    EXPECT_EQ(Decode(decoder, press.bytes.substr(1), later, later + 50), press.codes)
-        << press.bytes.substr(1) << " " << press.apart << " ms after ESC";
+    decoder.Feed(0x1b, kStart);
+    EXPECT_EQ(Decode(decoder, bytes, kStart + apart, kStart + apart + 50), codes) << bytes;
   }
 }
 

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "console/protocol/key_decoder.h"
@@ -28,23 +29,6 @@ namespace {
 constexpr TickCount kClockStart = 0xffffff80;
 constexpr unsigned char kEsc = 0x1b;
 constexpr int kEscCode = 27;
-
-// The bytes that may follow ESC in a sequence: the Alt chord rule does not apply to them.
-bool BeginsSequence(unsigned char byte) {
-  switch (byte) {
-    case kEsc:
-    case '[':
-    case 'O':
-    case ']':
-    case 'P':
-    case 'X':
-    case '^':
-    case '_':
-      return true;
-    default:
-      return false;
-  }
-}
 
 bool IsPrefix(int code) {
   return code == 0 || code == 224;
@@ -70,7 +54,7 @@ class Run {
  public:
   void Feed(unsigned char byte) {
     const bool after_lone_esc =
-        decoder_.HoldsLoneEsc() && last_byte_ == kEsc && byte_before_ != kEsc && bytes_ > 0;
+        decoder_.HoldsLoneEsc() && last_byte_ == kEsc && byte_before_ != kEsc;
     const TickCount gap = now_ - last_byte_at_;
     const std::size_t codes_before = codes_.size();
     decoder_.Feed(byte, now_);
@@ -88,12 +72,12 @@ class Run {
     const std::optional<std::chrono::milliseconds> wait = decoder_.TimeUntilTimeout(now_);
     REQUIRE(!wait || wait->count() == KeyDecoder::kSequenceTimeout);
     Drain(false);
-    if (after_lone_esc && !BeginsSequence(byte)) {
+    if (after_lone_esc &&
+        std::string_view("\x1b[O]PX^_").find(static_cast<char>(byte)) == std::string_view::npos) {
       const std::vector<int> given(codes_.begin() + static_cast<std::ptrdiff_t>(codes_before),
                                    codes_.end());
-      if (gap < KeyDecoder::kAltChordWindow) {
-        REQUIRE(given.empty());
-      } else if (byte < 0x80 && PlainCode(byte) >= 0) {
+      if (gap < KeyDecoder::kAltChordWindow) REQUIRE(given.empty());
+      if (gap >= KeyDecoder::kAltChordWindow && byte < 0x80 && PlainCode(byte) >= 0) {
         REQUIRE(given == (std::vector<int>{kEscCode, PlainCode(byte)}));
       }
     }

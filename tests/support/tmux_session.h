@@ -101,9 +101,8 @@ class TmuxSession {
     // Captures show only the game's screen, which a pane larger than it holds in its middle: the
     // cells are then addressed as the game addresses them, whatever the pane's size.
     bool game_area_only = false;
-    // Without it the pane is a terminal with no alternate screen, as the Linux console is: what
-    // the game leaves on the screen stays there under the shell's prompt. The game's end must
-    // then leave the pane blank but for the recording script's report at its top.
+    // Without it the pane has no alternate screen, as the Linux console: the game's end must leave
+    // it blank but for the recording script's report at its top.
     bool alternate_screen = true;
   };
 
