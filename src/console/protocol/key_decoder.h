@@ -55,7 +55,7 @@ class KeyDecoder {
     MouseReport,       // after ESC [ M, three raw bytes follow
     String,            // after ESC ] / ESC P / ESC X / ESC ^ / ESC _, up to BEL or ESC backslash
     StringEscape,      // after an ESC inside such a string
-    Utf8,              // inside a multi-byte character whose '?' has been given already
+    Utf8,              // inside a multi-byte character whose '?' (none after Alt) is given
   };
 
   // Takes one byte in the current state; false when the byte ended the state without being used
