@@ -238,6 +238,34 @@ TEST(EndToEndTest, EscEndsTheGameWithoutAnotherTick) {
   EXPECT_EQ(session.ReadFile("score.dat"), "0\n");
 }
 
+// Alt and a key, which a terminal sends as ESC and the key together, is no key of the game. Esc and
+// a key 60 ms after it, while the game sleeps between ticks, are Esc and that key.
+TEST(EndToEndTest, AnAltKeyIsNoEscButEscAndAKeyAfterItAre) {
+  TmuxSession::Options options;
+  options.alternate_screen = false;  // where the end must leave the pane blank
+  TmuxSession session(options);
+  WriteUsualFiles(session, 0);
+  session.WriteFile("save.dat",
+                    "[snake info]\n3 2\n50 20\n49 20\n[food info]\n10 10\n[game info]\n0 100\n");
+  session.StartGame();
+  ASSERT_TRUE(WaitForMenu(session));
+  session.SendKeys({"M-x", "M-1", "x"});
+  ASSERT_TRUE(session.WaitForText(22, 6, "*"));
+  EXPECT_TRUE(session.Capture().TextAt(23, 6, " ")) << "only x moved the menu snake";
+  session.SendKeys({"c", "Space", "M-m"});
+  ASSERT_TRUE(session.WaitFor("the game to go on", [](const Screen& screen) {
+    return ShownHead(screen).value_or(Cell{}).x >= 56;
+  }));
+  session.SendKeys({"Escape"});
+  std::this_thread::sleep_for(milliseconds(60));
+  session.SendText("x");  // which may be the key that leaves the game-over screen
+  ASSERT_TRUE(session.WaitFor("the game to end", [](const Screen& screen) {
+    return screen.Contains("Press any key") || screen.Contains("Welcome");
+  }));
+  ASSERT_TRUE(ContinueToMenu(session));
+  ASSERT_NO_FATAL_FAILURE(QuitFromMenu(session));
+}
+
 // ---- A whole session ----------------------------------------------------------------------------
 
 struct PaneSize {
@@ -469,8 +497,11 @@ TEST(EndToEndTest, TheInstalledCommandPlaysInThePlayersDataFolderFromAnyFolder) 
 
 // ---- The rest after many games ------------------------------------------------------------------
 
+// In a pane without an alternate screen, which the end must leave blank.
 TEST(EndToEndTest, After79GamesTheMenuSnakeBitesItselfAndTheGameSaysRest) {
-  TmuxSession session;
+  TmuxSession::Options options;
+  options.alternate_screen = false;
+  TmuxSession session(options);
   WriteUsualFiles(session, 0);
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));
