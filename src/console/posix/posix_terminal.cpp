@@ -211,7 +211,7 @@ void PosixTerminal::Flush() {
 }
 
 void PosixTerminal::Send() {
-  const std::string bytes = encoder_.Encode(desired_, bell_);
+  const std::string bytes = encoder_.Encode(desired_, desired_.TakeChangedRows(), bell_);
   dirty_ = false;
   bell_ = false;
   Write(bytes);
