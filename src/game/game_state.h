@@ -2,6 +2,7 @@
 // The state of the running game and the operations the game loop, the saved game and the
 // game-over screen share. Private to the game.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,9 @@
 
 inline constexpr int kStartDelayMs = 100;
 inline constexpr int kPlayfieldCells = 98 * 38;
+// The largest "save.dat" the game reads, and so the largest it writes. U grows the snake without
+// end, past the playfield's cells; a snake of about 170,000 nodes fills this much.
+inline constexpr std::size_t kLargestSaveFile = 1 << 20;
 
 inline bool InPlayfield(Point cell) {
   return cell.x >= kPlayfieldLeft && cell.x <= kPlayfieldRight && cell.y >= kPlayfieldTop &&

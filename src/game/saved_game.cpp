@@ -16,8 +16,6 @@
 namespace {
 
 constexpr const char* kSaveFile = "save.dat";
-// A saved game of the longest snake is well under 64 KiB; a larger file is no saved game.
-constexpr std::size_t kLargestSaveFile = 1 << 20;
 // A minute a tick. The game itself never goes beyond 1009 ms, from a hand-edited 999; a longer
 // delay would leave the game deaf to every key for as long.
 constexpr int kLongestDelayMs = 60'000;
@@ -91,6 +89,13 @@ Pair ReadSectionPair(SaveReader& reader, int& first, int& second) {
   return ReadPair(reader, first, second);
 }
 
+// Every node takes at least four characters of the text: two numbers, each after a separator. A
+// count the text has no room for is damaged before anything is made for it, so the body is never
+// larger than the file, which the reader takes only up to kLargestSaveFile.
+bool RoomForNodes(int count, std::string_view text) {
+  return count <= 0 || static_cast<std::size_t>(count) <= text.size() / 4;
+}
+
 bool OnBody(const std::vector<Point>& body, Point cell) {
   return std::find(body.begin(), body.end(), cell) != body.end();
 }
@@ -115,7 +120,7 @@ std::optional<SavedGame> ParseSavedGame(std::string_view text) {
 
   int count = 0;
   const Pair first = ReadSectionPair(reader, game.direction, count);
-  if (first.read < 2 || !IsDirection(game.direction) || count > kPlayfieldCells) {
+  if (first.read < 2 || !IsDirection(game.direction) || !RoomForNodes(count, text)) {
     return std::nullopt;
   }
 
@@ -167,7 +172,9 @@ std::string FormatSavedGame(const Game& game) {
 }
 
 bool WriteSavedGame(const Game& game) {
-  return ReplaceFile(kSaveFile, FormatSavedGame(game));
+  // A save the reader would turn away is not written: the one before it is kept instead.
+  const std::string text = FormatSavedGame(game);
+  return text.size() <= kLargestSaveFile && ReplaceFile(kSaveFile, text);
 }
 
 void ShowSaveDialog(const Game& game) {
