@@ -27,5 +27,8 @@ bool FileExists(const char* path);
 // Replaces the file at `path` with `contents` so that it is always either the old file or the new
 // one, whole: a crash or a full disk never leaves it cut short. The new copy is written to a file
 // of a fresh name beside it, so nothing else that stands in the folder is followed, truncated or
-// waited on. False when it could not be done.
+// waited on, and it keeps what was set on the old file (owner, group, permissions). A file the
+// player may not write is left as it is. Where no copy can be made beside a file the player may
+// write (a shared file in a folder closed to them), the file is written over in place instead.
+// False when it could not be done.
 bool ReplaceFile(const char* path, std::string_view contents);

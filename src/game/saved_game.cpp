@@ -47,7 +47,9 @@ SavedGame SavedGameOf(const Game& game) {
 }
 
 bool WriteSavedGame(const Game& game) {
-  return ReplaceFile(kSaveFile, FormatSavedGame(SavedGameOf(game)));
+  // A save the reader would turn away is not written: the one before it is kept instead.
+  const std::string text = FormatSavedGame(SavedGameOf(game));
+  return text.size() <= kLargestSaveFile && ReplaceFile(kSaveFile, text);
 }
 
 void ShowSaveDialog(const Game& game) {

@@ -86,6 +86,13 @@ Pair ReadSectionPair(SaveReader& reader, int& first, int& second) {
   return ReadPair(reader, first, second);
 }
 
+// Every node takes at least four characters of the text: two numbers, each after a separator. A
+// count the text has no room for is damaged before anything is made for it, so the body is never
+// larger than the file, which the reader takes only up to kLargestSaveFile.
+bool RoomForNodes(int count, std::string_view text) {
+  return count <= 0 || static_cast<std::size_t>(count) <= text.size() / 4;
+}
+
 bool OnBody(const std::vector<Point>& body, Point cell) {
   return std::find(body.begin(), body.end(), cell) != body.end();
 }
@@ -102,7 +109,7 @@ std::optional<SavedGame> ParseSavedGame(std::string_view text) {
 
   int count = 0;
   const Pair first = ReadSectionPair(reader, game.direction, count);
-  if (first.read < 2 || !IsDirection(game.direction) || count > kPlayfieldCells) {
+  if (first.read < 2 || !IsDirection(game.direction) || !RoomForNodes(count, text)) {
     return std::nullopt;
   }
 

@@ -19,7 +19,8 @@
 
 // Every game starts at this pace; a saved game that does not say its pace gets it too.
 inline constexpr int kStartDelayMs = 100;
-// A saved game of the longest snake is well under 64 KiB; a larger file is no saved game.
+// The largest "save.dat" the game reads, and so the largest it writes. U grows the snake without
+// end, past the playfield's cells; a snake of about 170,000 nodes fills this much.
 inline constexpr std::size_t kLargestSaveFile = 1 << 20;
 
 // What a "save.dat" holds, once read and checked.
