@@ -127,7 +127,8 @@ TEST_F(SavedGameFile, EverySaveUpToTheLargestFileReadsBack) {
   for (std::size_t i = 2; i < nodes; ++i) game.snake.Grow();
   game.snake.PlaceBody(std::vector<Point>(nodes, Point{99, 39}));
   game.food = {10, 5};
-  for (game.score = 1; FormatSavedGame(SavedGameOf(game)).size() < kLargestSaveFile;) game.score *= 10;
+  for (game.score = 1; FormatSavedGame(SavedGameOf(game)).size() < kLargestSaveFile;)
+    game.score *= 10;
   ASSERT_EQ(FormatSavedGame(SavedGameOf(game)).size(), kLargestSaveFile);
   ASSERT_TRUE(WriteSavedGame(game));
   Game loaded;
