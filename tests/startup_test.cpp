@@ -27,7 +27,7 @@ TEST_F(StartUpTest, WithEveryFileThereIsNoWarningAndNoPause) {
   WriteFile("score.dat", "120\n");
   WriteFile("help.txt", "help\n");
   term.Type("pq");
-  EXPECT_FALSE(StartUp());
+  EXPECT_FALSE(StartUp().has_save);
   EXPECT_TRUE(screens.empty());
   EXPECT_EQ(term.elapsed(), 0u);
   EXPECT_EQ(high_score, 120);
@@ -39,7 +39,7 @@ TEST_F(StartUpTest, WithEveryFileThereIsNoWarningAndNoPause) {
 }
 
 TEST_F(StartUpTest, EachMissingFileIsWarnedAboutInRedWithItsOwnPause) {
-  EXPECT_FALSE(StartUp());
+  EXPECT_FALSE(StartUp().has_save);
   ASSERT_EQ(screens.size(), 2u);
   EXPECT_EQ(screens[0].Row(0).substr(0, 9), "Loading..");
   EXPECT_EQ(screens[0].Row(1).substr(0, 43), "Warning: Cannot find the file \"score.dat\" !");
@@ -56,7 +56,7 @@ TEST_F(StartUpTest, EachMissingFileIsWarnedAboutInRedWithItsOwnPause) {
 TEST_F(StartUpTest, OnlyTheHelpFileMissing) {
   WriteFile("score.dat", "7");
   WriteFile("save.dat", "");
-  EXPECT_TRUE(StartUp()) << "an empty saved game still counts as one";
+  EXPECT_TRUE(StartUp().has_save) << "an empty saved game still counts as one";
   ASSERT_EQ(screens.size(), 1u);
   EXPECT_EQ(screens[0].Row(1).substr(0, 42), "Warning: Cannot find the file \"help.txt\" !");
   EXPECT_EQ(term.elapsed(), 500u);

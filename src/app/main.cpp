@@ -7,6 +7,7 @@ int main() {
   const std::unique_ptr<Terminal> terminal = OpenSystemTerminal();
   if (!terminal) return 1;
   AttachTerminal(*terminal);
-  const bool has_save = StartUp();
-  return RunMainMenu(has_save);
+  const StartUpOutcome start = StartUp();
+  if (start.player_quit) return 0;
+  return RunMainMenu(start.has_save);
 }

@@ -18,7 +18,7 @@ void ShowWarning(const char* text) {
 
 }  // namespace
 
-bool StartUp() {
+StartUpOutcome StartUp() {
   SetConsoleFont();
   HideCursor();
   ClearScreen();
@@ -28,6 +28,6 @@ bool StartUp() {
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   const bool has_save = FileExists("save.dat");
   ClearScreen();
-  FitConsole();
-  return has_save;
+  const bool player_quit = FitConsole() == ScreenFit::kPlayerQuit;
+  return {has_save, player_quit};
 }

@@ -110,6 +110,6 @@ void SetConsoleFont() {
 void HideCursor() {
   Active().HideCursor();
 }
-void FitConsole() {
-  Active().FitScreen();
+ScreenFit FitConsole() {
+  return Active().FitScreen();
 }

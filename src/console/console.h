@@ -45,7 +45,7 @@ int GetKey();
 // Start-up steps (font, hidden cursor, screen size), as far as the platform allows them.
 void SetConsoleFont();
 void HideCursor();
-void FitConsole();
+ScreenFit FitConsole();
 
 // The best score of all games, loaded at start-up and raised at game over.
 extern int high_score;

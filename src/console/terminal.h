@@ -29,6 +29,8 @@ inline constexpr int kEscKey = 27;
 // readings are taken modulo 2^32, which keeps them right across the wrap.
 using TickCount = std::uint32_t;
 
+enum class ScreenFit { kReady, kPlayerQuit };
+
 class Terminal {
  public:
   virtual ~Terminal() = default;
@@ -49,10 +51,13 @@ class Terminal {
   // Start-up steps that only some platforms can carry out.
   virtual void SetFont() = 0;
   virtual void HideCursor() = 0;
-  // Makes the screen 155 columns by 42 rows, or waits until it is at least that large.
-  virtual void FitScreen() = 0;
+  // Makes the screen 155 columns by 42 rows, or waits until it is at least that large; a platform
+  // that lets the player give up waiting says so.
+  virtual ScreenFit FitScreen() = 0;
 
-  // Whether a key code is waiting; never waits itself.
+  // Whether a key code is waiting. It never waits for a key to be pressed, but it may wait for the
+  // rest of one already on its way (a terminal sends some keys as several bytes) and, where the
+  // platform holds the game (a window too small to play in), until the game may go on.
   virtual bool KeyPending() = 0;
   // The next key code (0..255), waiting as long as it takes for one.
   virtual int ReadKey() = 0;

@@ -52,7 +52,10 @@ class MemoryTerminal : public Terminal {
   bool CursorOnScreen() const override { return screen_.cursor_y() < kScreenHeight; }
   void SetFont() override { font_set = true; }
   void HideCursor() override { cursor_hidden = true; }
-  void FitScreen() override { screen_fitted = true; }
+  ScreenFit FitScreen() override {
+    screen_fitted = true;
+    return ScreenFit::kReady;
+  }
   bool KeyPending() override;
   int ReadKey() override;
   TickCount Now() override { return static_cast<TickCount>(start_ + elapsed_); }

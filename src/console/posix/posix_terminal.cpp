@@ -4,34 +4,27 @@
 // terminal itself goes away. Ctrl+Z suspends the game with the terminal restored and brings both
 // back on resume. Every wait blocks in the kernel (posix_waits.h); nothing spins.
 
-#include <langinfo.h>
-#include <locale.h>
 #include <signal.h>
-#include <strings.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
-#if defined(__APPLE__)
-#include <xlocale.h>  // newlocale and nl_langinfo_l
-#endif
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "console/console.h"
+#include "console/posix/posix_locale.h"
 #include "console/posix/posix_modes.h"
 #include "console/posix/posix_signals.h"
 #include "console/posix/posix_waits.h"
+#include "console/posix/posix_window.h"
 #include "console/protocol/frame_encoder.h"
 #include "console/protocol/key_decoder.h"
 #include "console/protocol/screen_model.h"
@@ -40,7 +33,6 @@ namespace {
 
 using namespace posix;
 
-constexpr int kEscCode = 27;
 // How many decoded keys a paced wait lets pile up before it leaves the rest unread, so that a flood
 // of input waits in the terminal rather than in the game's memory.
 constexpr std::size_t kMostKeysHeld = 256;
@@ -60,68 +52,6 @@ std::int64_t MonotonicNanoseconds() {
   return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
-// The modes of the one open terminal, for a program that ends through exit() while it is open.
-TerminalModes* open_modes = nullptr;
-
-void LeaveModesAtExit() {
-  if (open_modes != nullptr) open_modes->Leave();
-}
-
-struct WindowSize {
-  int columns = 0;
-  int rows = 0;
-};
-
-// The terminal's size, or nothing when it does not tell.
-std::optional<WindowSize> MeasureWindow() {
-  winsize size{};
-  if (::ioctl(kOutput, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
-    return std::nullopt;
-  }
-  return WindowSize{size.ws_col, size.ws_row};
-}
-
-bool Fits(const std::optional<WindowSize>& size) {
-  return !size || (size->columns >= kScreenWidth && size->rows >= kScreenHeight);
-}
-
-// In a larger terminal the game's screen stands in the middle, the rest black around it.
-FrameEncoder::Position CentreIn(const std::optional<WindowSize>& size) {
-  if (!size) return {};
-  return {std::max(size->columns - kScreenWidth, 0) / 2,
-          std::max(size->rows - kScreenHeight, 0) / 2};
-}
-
-bool NamesUtf8(const char* name) {
-  if (name == nullptr) return false;
-  const std::string_view text(name);
-  for (std::string_view form : {"UTF-8", "utf-8", "UTF8", "utf8"}) {
-    if (text.find(form) != std::string_view::npos) return true;
-  }
-  return false;
-}
-
-// Whether the user's locale takes UTF-8, and with it the terminal. A terminal of another character
-// set reads some bytes from 128 up as controls, so it is sent none. The game's own locale stays
-// "C", in which toupper changes only a..z.
-Glyphs GlyphsOfTheLocale() {
-  // The locale's name, as the C library picks it: the first of these that is set and not empty.
-  const char* name = nullptr;
-  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-    name = std::getenv(variable);
-    if (name != nullptr && *name != '\0') break;
-  }
-  // A name that says UTF-8 is enough, whether or not that locale is installed; only another name
-  // needs the locale itself looked up.
-  if (name != nullptr && NamesUtf8(name)) return Glyphs::kUtf8;
-  if (const locale_t user = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0))) {
-    const bool utf8 = ::strcasecmp(::nl_langinfo_l(CODESET, user), "UTF-8") == 0;
-    ::freelocale(user);
-    return utf8 ? Glyphs::kUtf8 : Glyphs::kAscii;
-  }
-  return Glyphs::kAscii;
-}
-
 // ---- The terminal -------------------------------------------------------------------------------
 
 class PosixTerminal final : public Terminal {
@@ -131,9 +61,7 @@ class PosixTerminal final : public Terminal {
     modes_.Add(Mode::Raw);
     modes_.Add(Mode::AlternateScreen);
     modes_.Add(Mode::Colours);
-    open_modes = &modes_;
-    static const bool registered = std::atexit(LeaveModesAtExit) == 0;
-    ready_ = registered && modes_.InForce(Mode::Raw);
+    ready_ = modes_.InForce(Mode::Raw);
   }
   ~PosixTerminal() override { Shutdown(); }
   PosixTerminal(const PosixTerminal&) = delete;
@@ -159,7 +87,7 @@ class PosixTerminal final : public Terminal {
   // A terminal has no portable way to pick a font; the user's own font is kept.
   void SetFont() override {}
   void HideCursor() override { modes_.Add(Mode::HiddenCursor); }
-  void FitScreen() override;
+  ScreenFit FitScreen() override;
 
   bool KeyPending() override;
   int ReadKey() override;
@@ -172,10 +100,8 @@ class PosixTerminal final : public Terminal {
   // Acts on Ctrl+C and its kin, Ctrl+Z and a resume; true after a resume.
   bool AttendToLifecycle();
   void Suspend();
-  // Before the game has shown anything, Esc quits here; later no key counts, so that a game in
-  // play cannot be lost by a key meant for it.
-  enum class Hold { kAtStartUp, kDuringPlay };
-  void HoldWhileTooSmall(Hold hold);
+  // Holds the game while the window is too small; at start-up Esc lets the player quit instead.
+  ScreenFit HoldWhileTooSmall(Hold hold);
   void ShowTooSmall(const WindowSize& size, Hold hold);
   // Waits out the rest of the time a lone ESC byte is given to become a sequence.
   void SettleLoneEsc();
@@ -189,7 +115,6 @@ class PosixTerminal final : public Terminal {
   void Shutdown();
   [[noreturn]] void EndBySignal(int signal_number);
   [[noreturn]] void EndAfterHangUp();
-  [[noreturn]] void EndByUser();
 
   SignalRouting signals_;
   TerminalModes modes_;
@@ -235,12 +160,10 @@ void PosixTerminal::Write(std::string_view bytes) {
   EndAfterHangUp();
 }
 
-void PosixTerminal::FitScreen() {
+ScreenFit PosixTerminal::FitScreen() {
   const std::optional<WindowSize> size = MeasureWindow();
   if (!Fits(size)) {
-    // Ask the window to grow; many terminals do, and then say so with SIGWINCH.
-    Write("\x1b[8;" + std::to_string(std::max(size->rows, kScreenHeight)) + ";" +
-          std::to_string(std::max(size->columns, kScreenWidth)) + "t");
+    Write(GrowRequest(*size));
     const TickCount asked_at = Now();
     for (TickCount waited = 0; resized == 0 && waited < kResizeGraceMs; waited = Now() - asked_at) {
       if (Await(false, Timeout(std::chrono::milliseconds(kResizeGraceMs - waited))).hung_up)
@@ -249,9 +172,10 @@ void PosixTerminal::FitScreen() {
     }
   }
   resized = 0;
-  HoldWhileTooSmall(Hold::kAtStartUp);
+  if (HoldWhileTooSmall(Hold::kAtStartUp) == ScreenFit::kPlayerQuit) return ScreenFit::kPlayerQuit;
   // The menu comes next: the repaint goes out with it.
   PlaceForRepaint();
+  return ScreenFit::kReady;
 }
 
 void PosixTerminal::AttendToSignals() {
@@ -261,7 +185,7 @@ void PosixTerminal::AttendToSignals() {
     check_size = true;
   }
   if (!check_size) return;
-  HoldWhileTooSmall(Hold::kDuringPlay);
+  (void)HoldWhileTooSmall(Hold::kDuringPlay);  // in play, no key ends the hold
   Repaint();
 }
 
@@ -298,9 +222,9 @@ void PosixTerminal::Suspend() {
   continued = 0;
 }
 
-void PosixTerminal::HoldWhileTooSmall(Hold hold) {
+ScreenFit PosixTerminal::HoldWhileTooSmall(Hold hold) {
   std::optional<WindowSize> size = MeasureWindow();
-  if (Fits(size)) return;
+  if (Fits(size)) return ScreenFit::kReady;
   ShowTooSmall(*size, hold);
   for (;;) {
     if (Await(true, Timeout(decoder_.TimeUntilTimeout(Now()))).hung_up) EndAfterHangUp();
@@ -308,29 +232,19 @@ void PosixTerminal::HoldWhileTooSmall(Hold hold) {
     if (resized != 0) {
       resized = 0;
       size = MeasureWindow();
-      if (Fits(size)) return;
+      if (Fits(size)) return ScreenFit::kReady;
       ShowTooSmall(*size, hold);
     }
-    // No key is for the game while it is held; at start-up Esc ends it.
+    // No key is for the game while it is held; at start-up Esc lets the player quit.
     if (ReadArrivedInput()) decoder_.Tick(Now());
     while (decoder_.HasKey()) {
-      if (decoder_.PopKey() == kEscCode && hold == Hold::kAtStartUp) EndByUser();
+      if (decoder_.PopKey() == kEscKey && hold == Hold::kAtStartUp) return ScreenFit::kPlayerQuit;
     }
   }
 }
 
-// Written straight to the terminal: the game's screen does not fit, so it cannot carry this.
 void PosixTerminal::ShowTooSmall(const WindowSize& size, Hold hold) {
-  const char* way_out =
-      hold == Hold::kAtStartUp
-          ? "Please enlarge the window, or press Esc to quit."
-          : "Please enlarge the window to go on, or press Ctrl+C to quit at once.";
-  char message[256];
-  std::snprintf(message, sizeof message,
-                "\x1b[0;37;40m\x1b[2J\x1b[H%s needs a terminal of at least %d x %d characters; "
-                "this one is %d x %d.\r\n%s",
-                game_title, kScreenWidth, kScreenHeight, size.columns, size.rows, way_out);
-  Write(message);
+  Write(TooSmallMessage(size, hold));
   encoder_.ForgetScreen();
 }
 
@@ -401,7 +315,6 @@ void PosixTerminal::SleepUntil(TickCount deadline) {
 
 void PosixTerminal::Shutdown() {
   modes_.Leave();
-  if (open_modes == &modes_) open_modes = nullptr;
   signals_.Restore();
 }
 
@@ -419,11 +332,6 @@ void PosixTerminal::EndBySignal(int signal_number) {
 void PosixTerminal::EndAfterHangUp() {
   Shutdown();
   ::_exit(1);
-}
-
-void PosixTerminal::EndByUser() {
-  Shutdown();
-  std::exit(0);
 }
 
 }  // namespace

@@ -213,12 +213,13 @@ class WindowsTerminal final : public Terminal {
     SetConsoleCursorInfo(out, &cursor);
   }
 
-  void FitScreen() override {
+  ScreenFit FitScreen() override {
     std::system("MODE CON LINES=42 COLS=155");
     AfterCommand();
     // Resizing may lose what the screen showed, and a console without the command prints a
     // complaint instead: either way the screen is put back as the game drew it.
     Repaint();
+    return ScreenFit::kReady;
   }
 
   bool KeyPending() override { return _kbhit() != 0 || LookAtInput() == Queued::kKey; }
