@@ -647,16 +647,21 @@ INSTANTIATE_TEST_SUITE_P(EndToEndRobustnessTest, HangUpTest,
                                            HangUpCase{true, true, "DuringAGameUnderNohup"}),
                          [](const auto& test) { return std::string(test.param.name); });
 
-// Which system call the process is in, from /proc; nothing while it runs.
-std::optional<long> SystemCallOf(pid_t pid) {
+// Whether the process is held in a write or in a wait for its output to be taken, from the
+// system call it is in (/proc): the game waits for keys and time with ppoll, or with a select
+// that watches nothing for writing.
+bool HeldByItsOutput(pid_t pid) {
   std::ifstream file("/proc/" + std::to_string(pid) + "/syscall");
   long number = -1;
-  if (!(file >> number)) return std::nullopt;
-  return number;
+  std::string descriptors, reading, writing;
+  if (!(file >> number >> descriptors >> reading >> writing)) return false;
+  const bool select = number == SYS_select || number == SYS_pselect6;
+  return number == SYS_write || number == SYS_poll || (select && writing != "0x0");
 }
 
-// A terminal that stops reading holds the game in a write; an ending signal still ends it at once,
-// by that signal, with the terminal's settings given back.
+// A terminal that stops reading holds the game; an ending signal still ends it at once, by that
+// signal, with the terminal's settings given back. Other signals meanwhile neither end the game
+// nor make it spin.
 TEST(EndToEndRobustnessTest, AnEndingSignalEndsTheGameWhileItsOutputIsHeld) {
   TmuxSession files;  // only for its folders: this terminal is a bare pseudo-terminal
   WriteUsualFiles(files, 0);
@@ -676,9 +681,14 @@ TEST(EndToEndRobustnessTest, AnEndingSignalEndsTheGameWhileItsOutputIsHeld) {
     std::this_thread::sleep_for(milliseconds(2));
     if (resize % 50 == 49) {
       std::this_thread::sleep_for(milliseconds(100));
-      held = SystemCallOf(game) == SYS_write;
+      held = HeldByItsOutput(game);
     }
   }
+  const std::optional<milliseconds> cpu_before = CpuTime(game);
+  ::kill(game, SIGWINCH);
+  std::this_thread::sleep_for(milliseconds(300));
+  const std::optional<milliseconds> cpu_after = CpuTime(game);
+  const bool still_held = HeldByItsOutput(game);
   ::kill(game, SIGTERM);
   int wait_status = 0;
   pid_t ended = 0;
@@ -696,6 +706,9 @@ TEST(EndToEndRobustnessTest, AnEndingSignalEndsTheGameWhileItsOutputIsHeld) {
   ::close(master);
   ASSERT_TRUE(ready) << "the game never got going; it wrote:\n" << seen;
   ASSERT_TRUE(held) << "the terminal never filled up";
+  EXPECT_TRUE(still_held) << "a resize while held";
+  ASSERT_TRUE(cpu_before && cpu_after);
+  EXPECT_LT(*cpu_after - *cpu_before, milliseconds(100)) << "busy while held";
   ASSERT_NE(ended, 0) << "still running 2 s after SIGTERM";
   EXPECT_TRUE(WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == SIGTERM)
       << "status " << wait_status;

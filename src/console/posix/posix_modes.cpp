@@ -40,10 +40,11 @@ std::string_view UndoBytes(Mode mode) {
 
 bool WriteAll(std::string_view bytes, int stall_ms) {
   while (!bytes.empty()) {
-    // A bounded write looks first, so that a terminal that has stopped reading cannot hold it. An
-    // unbounded one gives way to an ending signal, which cuts a held write short.
-    if (stall_ms >= 0 && !Writable(stall_ms)) return false;
+    // Every write looks first, so that a terminal that has stopped reading holds the game in a
+    // wait rather than in the write: a bounded one gives up in time, an unbounded one gives way
+    // to an ending signal, whenever it comes. One that comes during a write cuts it short.
     if (stall_ms < 0 && ending_signal != 0) return false;
+    if (!Writable(stall_ms)) return false;
     const ssize_t written = ::write(kOutput, bytes.data(), bytes.size());
     if (written > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(written));

@@ -20,12 +20,16 @@ namespace {
 
 int wake_pipe[2] = {-1, -1};
 
+}  // namespace
+
 void WakeUp() {
   const int saved_errno = errno;
   const char byte = 0;
   [[maybe_unused]] const ssize_t ignored = ::write(wake_pipe[1], &byte, 1);
   errno = saved_errno;
 }
+
+namespace {
 
 // The first ending signal is the one the program ends by; a later one does not replace it.
 void OnEndingSignal(int signal_number) {

@@ -20,9 +20,11 @@ extern volatile std::sig_atomic_t suspend_requested;
 extern volatile std::sig_atomic_t continued;
 extern volatile std::sig_atomic_t resized;
 
-// The end of the wake-up pipe that waits watch, and how to empty it once woken.
+// The end of the wake-up pipe that waits watch, how to empty it once woken, and how to wake the
+// next wait as a handler does.
 int WakeFd();
 void DrainWakePipe();
+void WakeUp();
 
 // What puts the terminal back after a crash: a crash handler may call almost nothing, so it only
 // writes these bytes and sets these settings.
