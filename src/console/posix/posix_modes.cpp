@@ -1,6 +1,7 @@
 #include "console/posix/posix_modes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -120,12 +121,14 @@ bool TerminalModes::EnterRawMode() {
 
 void TerminalModes::PrepareEmergency() {
   emergency.armed = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   std::string bytes;
   for (auto mode = applied_.rbegin(); mode != applied_.rend(); ++mode) bytes += UndoBytes(*mode);
   emergency.length = std::min(bytes.size(), sizeof emergency.bytes);
   std::memcpy(emergency.bytes, bytes.data(), emergency.length);
   emergency.settings = original_;
   emergency.has_settings = InForce(Mode::Raw);
+  std::atomic_signal_fence(std::memory_order_release);
   emergency.armed = 1;
 }
 
