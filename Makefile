@@ -1,11 +1,15 @@
 # The two commands of the README: `make run` builds the game and starts it in this terminal,
-# `make test` builds everything and runs every test.
+# `make test` builds everything and runs every test. `make install` and `make package` install the
+# game like any program; see the end of this file.
 
 BUILD_PACKAGES := g++ cmake ninja-build make
 TEST_PACKAGES := $(BUILD_PACKAGES) libgtest-dev tmux clang-14 libclang-rt-14-dev
 RELEASE := build/release
 TESTING := build/test
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# Warnings stop the test builds always, and every build in CI (which sets CI); a player's own
+# build with a newer compiler is not stopped by a warning that compiler has learnt.
+WERROR := $(if $(CI),ON,OFF)
 
 .PHONY: run build test fuzz clean format
 
@@ -14,13 +18,13 @@ run: build
 
 build:
 	@tools/require-packages $(BUILD_PACKAGES)
-	@cmake -S . -B $(RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORLIX_WERROR=$(WERROR) >/dev/null
 	@cmake --build $(RELEASE) --target vorlix
 
 # The release build is part of the test, so that `make run` is known to build.
 test: build
 	@tools/require-packages $(TEST_PACKAGES)
-	cmake -S . -B $(TESTING) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLIX_SANITIZE=ON -DVORLIX_TESTS=ON
+	cmake -S . -B $(TESTING) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLIX_SANITIZE=ON -DVORLIX_TESTS=ON -DVORLIX_WERROR=ON
 	cmake --build $(TESTING)
 	ctest --test-dir $(TESTING) --output-on-failure -j $(JOBS)
 	tests/fuzz/run-fuzzers 60 10
@@ -49,13 +53,13 @@ WINDOWS_TESTING := build/windows-test
 
 windows:
 	@tools/require-packages $(WINDOWS_PACKAGES)
-	@cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DVORLIX_WERROR=$(WERROR) >/dev/null
 	@cmake --build build/windows --target vorlix
 
 test-windows: windows
 	@tools/require-packages $(WINDOWS_TEST_PACKAGES)
 	cmake -S . -B $(WINDOWS_TESTING) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-	  -DCMAKE_BUILD_TYPE=Debug -DVORLIX_TESTS=ON -DCMAKE_CROSSCOMPILING_EMULATOR=wine
+	  -DCMAKE_BUILD_TYPE=Debug -DVORLIX_TESTS=ON -DVORLIX_WERROR=ON -DCMAKE_CROSSCOMPILING_EMULATOR=wine
 	cmake --build $(WINDOWS_TESTING)
 	ctest --test-dir $(WINDOWS_TESTING) --output-on-failure -j $(JOBS)
 	tests/windows/smoke.sh build/windows/vorlix.exe
@@ -78,3 +82,31 @@ SCREENSHOT_PACKAGES := xterm xvfb imagemagick tmux fonts-dejavu-core
 screenshots: build
 	@tools/require-packages $(SCREENSHOT_PACKAGES)
 	tools/screenshots
+
+# Installing: `make install` puts the release build under PREFIX (in DESTDIR when given): the
+# vorlix command in games/, which plays in each player's own data folder, the game in
+# lib/games/vorlix, its help.txt in share/games/vorlix and the manual page in share/man/man6.
+# `make uninstall` removes exactly those (and the folders they leave empty), never a player's
+# files. `make package` builds the Debian package build/package/vorlix_<version>_<arch>.deb from
+# the same install step; `make test-package` builds it and checks it (its contents, and lintian).
+PREFIX ?= /usr/local
+DESTDIR ?=
+PACKAGE_PACKAGES := dpkg-dev binutils
+.PHONY: install uninstall package test-package
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(RELEASE) --prefix "$(PREFIX)"
+
+uninstall:
+	rm -f "$(DESTDIR)$(PREFIX)/games/vorlix" "$(DESTDIR)$(PREFIX)/lib/games/vorlix/vorlix" \
+	  "$(DESTDIR)$(PREFIX)/share/games/vorlix/help.txt" "$(DESTDIR)$(PREFIX)/share/man/man6/vorlix.6"
+	rmdir "$(DESTDIR)$(PREFIX)/lib/games/vorlix" "$(DESTDIR)$(PREFIX)/share/games/vorlix" \
+	  "$(DESTDIR)$(PREFIX)/lib/games" "$(DESTDIR)$(PREFIX)/share/games" 2>/dev/null || true
+
+package: build
+	@tools/require-packages $(PACKAGE_PACKAGES)
+	packaging/build-deb $(RELEASE) build/package
+
+test-package: package
+	@tools/require-packages lintian
+	packaging/check-deb build/package/vorlix_*.deb

@@ -2,12 +2,36 @@
 // pacing of WaitPaced, the keyboard and files.
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "support/console_test.h"
 
 namespace {
 
 using ConsoleLayer = ConsoleTest;
+
+#ifndef _WIN32
+// While it lives, the test acts as a player who shares files with their group; run as root, it
+// takes user and group 65534 and gives them the working folder, so that permissions hold.
+struct AsPlayer {
+  AsPlayer() {
+    EXPECT_TRUE(::getuid() != 0 || (::chown(".", 65534, 65534) == 0 && ::setegid(65534) == 0 &&
+                                    ::seteuid(65534) == 0));
+  }
+  ~AsPlayer() {
+    EXPECT_TRUE(::getuid() != 0 || (::seteuid(0) == 0 && ::setegid(0) == 0));
+    ::umask(umask_before);
+  }
+  const mode_t umask_before = ::umask(002);
+};
+#else
+struct AsPlayer {
+  AsPlayer() {}  // the player the test runs as
+};
+#endif
 
 TEST_F(ConsoleLayer, TextFollowsTheCursorRules) {
   GotoXY(3, 2);
@@ -186,6 +210,57 @@ TEST_F(ConsoleLayer, ReplaceFileLeavesPlantedTemporaryNamesAlone) {
   std::set<std::string> expected = planted;
   expected.insert("save.dat");
   EXPECT_EQ(Files(), expected) << "no temporary file of its own is left";
+}
+
+// A file the player may not write is not replaced, a replaced file keeps its permissions and a new
+// one takes the usual ones; in a folder closed to the player, their file is written over in place.
+TEST_F(ConsoleLayer, ReplaceFileKeepsWhatThePlayerSetOnTheFile) {
+  namespace fs = std::filesystem;
+  struct Case {
+    const char* folder;
+    fs::perms folder_mode, file_mode;  // file_mode unknown: no file there
+    bool replaced;
+  } const cases[] = {
+      {"read-only", fs::perms(0755), fs::perms(0444), false},
+      {"private", fs::perms(0755), fs::perms(0600), true},
+      {"new", fs::perms(0755), fs::perms::unknown, true},
+#ifndef _WIN32  // Windows lets anyone make files in a read-only folder
+      {"closed", fs::perms(0555), fs::perms(0640), true},
+      {"closed, new", fs::perms(0555), fs::perms::unknown, false},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    const AsPlayer player;
+    const std::string path = std::string(c.folder) + "/score.dat";
+    const bool had_file = c.file_mode != fs::perms::unknown;
+    fs::create_directory(c.folder);
+    WriteFile("usual", "");  // a new file, as any program makes it
+    if (had_file) WriteFile(path, "old\n");
+    if (had_file) fs::permissions(path, c.file_mode);
+    const fs::perms mode = fs::status(had_file ? path : "usual").permissions();
+    fs::permissions(c.folder, c.folder_mode);
+    EXPECT_EQ(ReplaceFile(path.c_str(), "new\n"), c.replaced);
+    EXPECT_EQ(ReadFile(path), c.replaced ? "new\n" : had_file ? "old\n" : "<missing>");
+    EXPECT_EQ(Exists(path) ? fs::status(path).permissions() : mode, mode);
+    fs::permissions(c.folder, fs::perms::owner_all, fs::perm_options::add);
+    if (Exists(path)) fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+  }
+#ifndef _WIN32
+  // A file stays its owner's, whoever replaces it: root gives its copy back to the player, and the
+  // player writes a shared file of root's over in place.
+  if (::getuid() != 0) return;
+  WriteFile("shared", "old\n");
+  fs::permissions("shared", fs::perms(0666));
+  EXPECT_TRUE(ReplaceFile("private/score.dat", "root\n"));
+  {
+    const AsPlayer player;
+    EXPECT_TRUE(ReplaceFile("shared", "new\n"));
+  }
+  struct stat info {};
+  EXPECT_TRUE(::stat("shared", &info) == 0 && info.st_uid == 0 && ReadFile("shared") == "new\n");
+  EXPECT_TRUE(::stat("private/score.dat", &info) == 0 && info.st_uid == 65534);
+#endif
 }
 
 TEST_F(ConsoleLayer, ReplaceFileOnAFullDiskKeepsTheOldFile) {

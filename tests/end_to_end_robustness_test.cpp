@@ -104,8 +104,9 @@ void SendToGame(const TmuxSession& session, int signal_number) {
 
 // ---- A window too small -------------------------------------------------------------------------
 
+// In a pane without an alternate screen, where the message must not stay behind.
 TEST(EndToEndRobustnessTest, TooSmallAWindowShowsTheSizesAndEscQuitsCleanly) {
-  TmuxSession session(100, 30);
+  TmuxSession session(TmuxSession::Options{100, 30, {}, {}, false, false});
   WriteUsualFiles(session, 0);
   session.StartGame();
   ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
@@ -239,6 +240,7 @@ struct SignalCase {
   int signal_number;
   Place place;
   const char* name;
+  bool alternate_screen = true;
   bool stack_overflow = false;  // the game is left without a stack, and faults
 };
 
@@ -252,7 +254,9 @@ class SignalEndingTest : public ::testing::TestWithParam<SignalCase> {};
 // program still ends by the signal, so the shell sees 128 + its number.
 TEST_P(SignalEndingTest, EndsByTheSignalWithTheTerminalGivenBack) {
   const SignalCase& ending = GetParam();
-  TmuxSession session;
+  TmuxSession::Options options;
+  options.alternate_screen = ending.alternate_screen;
+  TmuxSession session(options);
   WriteUsualFiles(session, 4);
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));
@@ -286,7 +290,9 @@ INSTANTIATE_TEST_SUITE_P(
                       SignalCase{SIGPWR, Place::Menu, "SigpwrOnTheMenu"},
                       SignalCase{SIGSYS, Place::Game, "SigsysDuringAGame"},
                       SignalCase{SIGTRAP, Place::Menu, "SigtrapOnTheMenu"},
-                      SignalCase{SIGRTMIN + 3, Place::Game, "RealTimeSignalDuringAGame"}),
+                      SignalCase{SIGRTMIN + 3, Place::Game, "RealTimeSignalDuringAGame"},
+                      // A terminal without an alternate screen is left blank.
+                      SignalCase{SIGTERM, Place::Game, "SigtermWithoutAnAlternateScreen", false}),
     [](const auto& test) { return std::string(test.param.name); });
 
 // A failed write is the game's to report, so the two signals that come with one change nothing.
@@ -337,6 +343,7 @@ TEST_P(CrashSignalTest, DiesOfTheSignalWithTheTerminalGivenBack) {
   TmuxSession::Options options;
   options.sanitizer_options =
       "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0";
+  options.alternate_screen = crash.alternate_screen;
   TmuxSession session(options);
   WriteUsualFiles(session, 4);
   session.StartGame();
@@ -391,11 +398,13 @@ TEST(EndToEndRobustnessTest, ACrashOfTheGameAloneInThePaneStillRestoresTheScreen
   session.ExpectNoSanitizerReport();
 }
 
-INSTANTIATE_TEST_SUITE_P(EndToEndRobustnessTest, CrashSignalTest,
-                         ::testing::Values(SignalCase{SIGSEGV, Place::Game, "SigsegvDuringAGame"},
-                                           SignalCase{SIGABRT, Place::Menu, "SigabrtOnTheMenu"},
-                                           SignalCase{SIGSEGV, Place::Game, "StackOverflow", true}),
-                         [](const auto& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    EndToEndRobustnessTest, CrashSignalTest,
+    ::testing::Values(SignalCase{SIGSEGV, Place::Game, "SigsegvDuringAGame"},
+                      SignalCase{SIGABRT, Place::Menu, "SigabrtOnTheMenu"},
+                      SignalCase{SIGSEGV, Place::Game, "SigsegvWithoutAnAlternateScreen", false},
+                      SignalCase{SIGSEGV, Place::Game, "StackOverflow", true, true}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 // ---- Ctrl+Z, Ctrl+C in a shell with job control -------------------------------------------------
 

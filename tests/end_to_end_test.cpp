@@ -238,6 +238,34 @@ TEST(EndToEndTest, EscEndsTheGameWithoutAnotherTick) {
   EXPECT_EQ(session.ReadFile("score.dat"), "0\n");
 }
 
+// Alt and a key, which a terminal sends as ESC and the key together, is no key of the game. Esc and
+// a key 60 ms after it, while the game sleeps between ticks, are Esc and that key.
+TEST(EndToEndTest, AnAltKeyIsNoEscButEscAndAKeyAfterItAre) {
+  TmuxSession::Options options;
+  options.alternate_screen = false;  // where the end must leave the pane blank
+  TmuxSession session(options);
+  WriteUsualFiles(session, 0);
+  session.WriteFile("save.dat",
+                    "[snake info]\n3 2\n50 20\n49 20\n[food info]\n10 10\n[game info]\n0 100\n");
+  session.StartGame();
+  ASSERT_TRUE(WaitForMenu(session));
+  session.SendKeys({"M-x", "M-1", "x"});
+  ASSERT_TRUE(session.WaitForText(22, 6, "*"));
+  EXPECT_TRUE(session.Capture().TextAt(23, 6, " ")) << "only x moved the menu snake";
+  session.SendKeys({"c", "Space", "M-m"});
+  ASSERT_TRUE(session.WaitFor("the game to go on", [](const Screen& screen) {
+    return ShownHead(screen).value_or(Cell{}).x >= 56;
+  }));
+  session.SendKeys({"Escape"});
+  std::this_thread::sleep_for(milliseconds(60));
+  session.SendText("x");  // which may be the key that leaves the game-over screen
+  ASSERT_TRUE(session.WaitFor("the game to end", [](const Screen& screen) {
+    return screen.Contains("Press any key") || screen.Contains("Welcome");
+  }));
+  ASSERT_TRUE(ContinueToMenu(session));
+  ASSERT_NO_FATAL_FAILURE(QuitFromMenu(session));
+}
+
 // ---- A whole session ----------------------------------------------------------------------------
 
 struct PaneSize {
@@ -416,10 +444,64 @@ INSTANTIATE_TEST_SUITE_P(EndToEndTest, WholeSessionTest,
                                            PaneSize{200, 50, "CentredInA200By50Pane"}),
                          [](const auto& test) { return std::string(test.param.name); });
 
+// ---- The installed command ----------------------------------------------------------------------
+
+// The command as `make install` installs it under `prefix`, for a player whose home is `home`
+// (both as the shell reads them, in the session's folder).
+TmuxSession::Options InstalledCommand(const std::string& prefix, const std::string& home) {
+  TmuxSession::Options options;
+  options.game_setup =
+      "HOME=" + home + "; export HOME; unset XDG_DATA_HOME; exec " + prefix + "/games/vorlix";
+  return options;
+}
+
+// Installed under the first session's folder and started there, the command finds the installed
+// help and keeps the best score in the player's data folder; started again from another folder,
+// it finds that best score, and leaves the player's own help text as it is.
+TEST(EndToEndTest, TheInstalledCommandPlaysInThePlayersDataFolderFromAnyFolder) {
+  TmuxSession first(InstalledCommand("\"$PWD/installed\"", "\"$PWD/home\""));
+  const std::string prefix = (first.folder() / "installed").string();
+  std::string output;
+  const ProcessEnd installed =
+      RunProgram({VORLIX_CMAKE, "--install", VORLIX_BUILD_DIR, "--prefix", prefix}, &output);
+  ASSERT_EQ(installed.status, 0) << output;
+  first.WriteFile("installed/share/games/vorlix/help.txt", "INSTALLED HELP\n\n  Eat the $.\n");
+  const std::string data = "home/.local/share/vorlix/";
+
+  first.StartGame();
+  ASSERT_TRUE(WaitForMenu(first));
+  first.SendText("h");
+  ASSERT_TRUE(first.WaitForText(5, 36, "Press any key to continue."));
+  EXPECT_TRUE(first.Capture().TextAt(5, 5, "INSTALLED HELP"));
+  EXPECT_TRUE(first.Capture().TextAt(5, 7, "  Eat the $."));
+  first.SendText("q");
+  ASSERT_TRUE(WaitForMenu(first));
+  first.SendKeys({"p", "Space"});
+  first.SendText("uu");
+  ASSERT_TRUE(first.WaitForText(119, 5, "Your score:     2"));
+  ASSERT_NO_FATAL_FAILURE(EndGameAndQuit(first));
+  EXPECT_EQ(first.ReadFile(data + "score.dat"), "2\n");
+  EXPECT_FALSE(first.Exists("score.dat")) << "nothing is kept in the folder it started from";
+
+  first.WriteFile(data + "help.txt", "my own help\n");
+  const std::string home = (first.folder() / "home").string();
+  TmuxSession second(InstalledCommand("'" + prefix + "'", "'" + home + "'"));
+  second.StartGame();
+  ASSERT_TRUE(WaitForMenu(second));
+  second.SendKeys({"p", "Space"});
+  ASSERT_TRUE(second.WaitForText(119, 7, "High score:     2"));
+  ASSERT_NO_FATAL_FAILURE(EndGameAndQuit(second));
+  EXPECT_EQ(first.ReadFile(data + "help.txt"), "my own help\n");
+  EXPECT_FALSE(second.Exists("score.dat"));
+}
+
 // ---- The rest after many games ------------------------------------------------------------------
 
+// In a pane without an alternate screen, which the end must leave blank.
 TEST(EndToEndTest, After79GamesTheMenuSnakeBitesItselfAndTheGameSaysRest) {
-  TmuxSession session;
+  TmuxSession::Options options;
+  options.alternate_screen = false;
+  TmuxSession session(options);
   WriteUsualFiles(session, 0);
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -150,12 +151,23 @@ TEST(KeyDecoderTest, TheTimeoutHoldsAcrossTheClockWrap) {
   EXPECT_EQ(decoder.PopKey(), 27);
 }
 
-TEST(KeyDecoderTest, EscFollowedAtOnceByAnotherKeyIsEscThenThatKey) {
-  KeyDecoder decoder;
-  EXPECT_EQ(Decode(decoder, "\x1b\x1b", kStart, kStart + 50), (Codes{27, 27}));
-  EXPECT_EQ(Decode("\x1b\x1b[A"), (Codes{27, 224, kUp}));
-  // The game has no Alt keys: what would be Alt+p, Alt+Enter or Alt+é is Esc, then the key.
-  EXPECT_EQ(Decode("\x1bp\x1b\r\x1b\xc3\xa9"), (Codes{27, 'p', 27, 13, 27, '?'}));
+// Alt and a key come as ESC and the key together: one press, which the game has no code for. Esc
+// and a key pressed after it are Esc and that key, however they are read.
+TEST(KeyDecoderTest, EscWithAKeyAtOnceIsAnAltKeyAndEscThenAKeyLaterIsBoth) {
+  // After an ESC at kStart, `bytes` `apart` ms later, read together with it.
+  for (const auto& [bytes, apart, codes] : std::vector<std::tuple<std::string_view, int, Codes>>{
+           {"p", 4, {}},                // Alt+p, just inside the window
+           {"p", 5, {27, 'p'}},         // just outside it: Esc, then p
+           {"1\x1b\r", 0, {}},          // Alt+1, Alt+Enter
+           {"\xc3\xa9x", 0, {'x'}},     // Alt+é, swallowed whole
+           {"\x1b", 0, {}},             // Alt+Esc
+           {"\x1b[A", 0, {224, kUp}},   // Alt+Up as rxvt sends it
+           {"[A", 60, {27, '[', 'A'}},  // Esc, then [ and A after its timeout
+       }) {
+    KeyDecoder decoder;
+    decoder.Feed(0x1b, kStart);
+    EXPECT_EQ(Decode(decoder, bytes, kStart + apart, kStart + apart + 50), codes) << bytes;
+  }
 }
 
 }  // namespace

@@ -34,8 +34,8 @@ Game LongGame(int rows, int score) {
 TEST_F(SaveCrash, AKilledSaveLeavesTheOldOrTheNewFileWhole) {
   const Game first = LongGame(30, 1);
   const Game second = LongGame(20, 2);
-  const std::string first_text = FormatSavedGame(first);
-  const std::string second_text = FormatSavedGame(second);
+  const std::string first_text = FormatSavedGame(SavedGameOf(first));
+  const std::string second_text = FormatSavedGame(SavedGameOf(second));
   ASSERT_TRUE(WriteSavedGame(first));
 
   std::mt19937 random(2024);

@@ -119,6 +119,27 @@ TEST_F(SavedGameFile, ASaveThatCannotBeWrittenIsReportedAndTheOldOneKept) {
   EXPECT_EQ(ReadFile("save.dat"), kExample);
 }
 
+// U grows a snake far past the playfield's cells: every save up to the largest file the reader
+// takes reads back, and one byte more is not written.
+TEST_F(SavedGameFile, EverySaveUpToTheLargestFileReadsBack) {
+  Game game;
+  const std::size_t nodes = (kLargestSaveFile - 64) / 6;  // lines of "99 39\n"
+  for (std::size_t i = 2; i < nodes; ++i) game.snake.Grow();
+  game.snake.PlaceBody(std::vector<Point>(nodes, Point{99, 39}));
+  game.food = {10, 5};
+  for (game.score = 1; FormatSavedGame(SavedGameOf(game)).size() < kLargestSaveFile;)
+    game.score *= 10;
+  ASSERT_EQ(FormatSavedGame(SavedGameOf(game)).size(), kLargestSaveFile);
+  ASSERT_TRUE(WriteSavedGame(game));
+  Game loaded;
+  ASSERT_TRUE(LoadSavedGame(loaded));
+  EXPECT_EQ(FormatSavedGame(SavedGameOf(loaded)), FormatSavedGame(SavedGameOf(game)));
+
+  game.food = {10, 10};
+  EXPECT_FALSE(WriteSavedGame(game));
+  EXPECT_EQ(ReadFile("save.dat"), FormatSavedGame(SavedGameOf(loaded)));
+}
+
 TEST_F(SavedGameFile, ConsecutiveSavesKeepTheLastAndTheFileIsReplacedWhole) {
   WriteFile("save.dat", kExample);
   KeyAt(0, ' ');
@@ -137,7 +158,7 @@ TEST(SaveFormat, WritesTheExampleFileExactly) {
   Game game;
   game.snake.PlaceBody(std::vector<Point>{{50, 20}, {49, 20}});
   game.food = {10, 5};
-  EXPECT_EQ(FormatSavedGame(game), kExample);
+  EXPECT_EQ(FormatSavedGame(SavedGameOf(game)), kExample);
 }
 
 TEST(SaveReading, FollowsTheGamesOwnRules) {
@@ -197,7 +218,7 @@ TEST(SaveReading, TurnsAwayFilesThatWouldBreakTheGame) {
   EXPECT_FALSE(ParseSavedGame("[snake info]\n"));
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3"));
   EXPECT_FALSE(ParseSavedGame("[snake info]\n4 2\n50 20\n49 20\n" + tail)) << "no heading";
-  EXPECT_FALSE(ParseSavedGame("[snake info]\n3 3725\n50 20\n")) << "longer than the playfield";
+  EXPECT_FALSE(ParseSavedGame("[snake info]\n3 3725\n50 20\n")) << "more nodes than lines";
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2000000000\n")) << "no allocation from a count";
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n100 20\n" + tail)) << "on the border";
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 1\n50 2\n" + tail));

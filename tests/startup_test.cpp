@@ -6,7 +6,7 @@
 #include <climits>
 
 #include "app/app.h"
-#include "app/best_score.h"
+#include "game/best_score.h"
 #include "support/console_test.h"
 
 namespace {

@@ -2,12 +2,10 @@
 // The console: the one path between the game and its screen, keyboard, clock and files, and the
 // screen furniture drawn through it (frame, panels, menu text, help viewer).
 
-#include <cstddef>
 #include <memory>
-#include <string>
-#include <string_view>
 
-#include "console/protocol/screen_model.h"
+#include "console/files.h"
+#include "console/screen_layout.h"
 #include "console/terminal.h"
 
 #if defined(__GNUC__) || defined(__clang__)
@@ -15,14 +13,6 @@
 #else
 #define VORLIX_PRINTF(fmt, args)
 #endif
-
-// The playfield inside the '#' border.
-inline constexpr int kPlayfieldLeft = 2;
-inline constexpr int kPlayfieldRight = 99;
-inline constexpr int kPlayfieldTop = 2;
-inline constexpr int kPlayfieldBottom = 39;
-
-inline constexpr char kEscKey = 27;
 
 // Every console operation below goes to this terminal. Attaching one also starts the pacing of
 // WaitPaced afresh, as at the start of a process.
@@ -52,30 +42,6 @@ void DrainKeys();
 bool KeyHit();
 int GetKey();
 
-// What reading one of the game's files gave. Only a plain file is read (a link to one is fine): a
-// folder, a FIFO, a device or a socket in its place counts as a file that cannot be opened, and
-// no open or read ever waits.
-struct FileContents {
-  enum class Status {
-    kRead,        // `text` is the file, or its first `limit` bytes when `cut`
-    kMissing,     // nothing of that name
-    kUnreadable,  // there, but not a plain file that can be opened for reading
-    kReadError,   // a read failed part-way; `text` holds what came before
-  };
-  Status status = Status::kMissing;
-  std::string text;
-  bool cut = false;  // the file goes on beyond `limit`
-};
-FileContents ReadGameFile(const char* path, std::size_t limit);
-
-// Whether `path` is a plain file that can be opened for reading; it is not read.
-bool FileExists(const char* path);
-// Replaces the file at `path` with `contents` so that it is always either the old file or the new
-// one, whole: a crash or a full disk never leaves it cut short. The new copy is written to a file
-// of a fresh name beside it, so nothing else that stands in the folder is followed, truncated or
-// waited on. False when it could not be done.
-bool ReplaceFile(const char* path, std::string_view contents);
-
 // Start-up steps (font, hidden cursor, screen size), as far as the platform allows them.
 void SetConsoleFont();
 void HideCursor();
@@ -83,9 +49,6 @@ void FitConsole();
 
 // The best score of all games, loaded at start-up and raised at game over.
 extern int high_score;
-// False when "score.dat" is there but could not be read at start-up: a new best score is then
-// kept in memory only, and the file is never replaced.
-extern bool score_file_replaceable;
 
 inline constexpr const char* game_title = "Vorlix";
 

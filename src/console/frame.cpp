@@ -5,14 +5,6 @@
 
 namespace {
 
-constexpr int kBorderLeft = 1;
-constexpr int kBorderRight = 100;
-constexpr int kBorderTop = 1;
-constexpr int kBorderBottom = 40;
-constexpr int kPanelLeft = 101;
-constexpr int kPanelRight = 153;
-constexpr int kPanelRuleRows[] = {1, 26, 40};
-
 void DrawBorder() {
   for (int x = kBorderLeft; x <= kBorderRight; ++x) {
     for (int y = kBorderTop; y <= kBorderBottom; ++y) {

@@ -5,7 +5,6 @@
 #include "console/console.h"
 
 int high_score = 0;
-bool score_file_replaceable = true;
 
 namespace {
 constexpr int kTopLevel = 10;

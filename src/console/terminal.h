@@ -18,6 +18,13 @@ enum class Colour : std::uint16_t {
   LightMagenta = 13,
 };
 
+// The screen every platform gives the game: 155 columns by 42 rows.
+inline constexpr int kScreenWidth = 155;
+inline constexpr int kScreenHeight = 42;
+
+// The key code of Esc.
+inline constexpr int kEscKey = 27;
+
 // A millisecond count that rises steadily and wraps from 4294967295 to 0. Differences between two
 // readings are taken modulo 2^32, which keeps them right across the wrap.
 using TickCount = std::uint32_t;

@@ -15,8 +15,6 @@ namespace {
 
 constexpr int kFastestStep = 10;
 constexpr int kSlowestDelay = 1000;
-constexpr int kPlayfieldWidth = kPlayfieldRight - kPlayfieldLeft + 1;
-constexpr int kPlayfieldHeight = kPlayfieldBottom - kPlayfieldTop + 1;
 
 Point RandomCell() {
   const int x = std::rand() % kPlayfieldWidth + kPlayfieldLeft;
@@ -35,7 +33,7 @@ bool CoversPlayfield(const SnakeBody& snake) {
   std::vector<bool> covered(kPlayfieldCells, false);
   int count = 0;
   for (Point cell : snake.body()) {
-    if (!InPlayfield(cell)) continue;
+    if (!InPlayfield(cell.x, cell.y)) continue;
     const int index = (cell.y - kPlayfieldTop) * kPlayfieldWidth + (cell.x - kPlayfieldLeft);
     if (!covered[static_cast<std::size_t>(index)]) {
       covered[static_cast<std::size_t>(index)] = true;
@@ -184,8 +182,8 @@ void AddPoint(Game& game) {
 }
 
 void ClearSidePanel() {
-  for (int x = 101; x <= 153; ++x) {
-    for (int y = 2; y <= 25; ++y) PutCharAt(x, y, ' ');
+  for (int x = kPanelLeft; x <= kPanelRight; ++x) {
+    for (int y = kPanelUpperTop; y <= kPanelUpperBottom; ++y) PutCharAt(x, y, ' ');
   }
 }
 

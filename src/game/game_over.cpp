@@ -1,14 +1,12 @@
 // The end of every game played: the red snake, the final score and the best score.
 
-#include <string>
-
 #include "console/console.h"
+#include "game/best_score.h"
 #include "game/game_state.h"
 
 namespace {
 
-void StoreBestScore(int best) {
-  if (score_file_replaceable && ReplaceFile("score.dat", std::to_string(best) + "\n")) return;
+void ShowCannotWriteScore() {
   GotoXY(117, 16);
   SetColour(Colour::Red);
   WriteText("Cannot write the file \"score.dat\" !\a");
@@ -36,7 +34,7 @@ void ShowGameOver(Game& game) {
     WriteText("New High Score: %d !", final_score);
     SetColour(Colour::Normal);
     high_score = final_score;
-    StoreBestScore(final_score);
+    if (!StoreBestScore(final_score)) ShowCannotWriteScore();
   } else {
     GotoXY(117, 12);
     WriteText("Final score:\t %d", final_score);

@@ -2,21 +2,9 @@
 // The state of the running game and the operations the game loop, the saved game and the
 // game-over screen share. Private to the game.
 
-#include <optional>
-#include <string>
-#include <string_view>
-#include <vector>
-
 #include "console/console.h"
+#include "game/saved_game_format.h"
 #include "snake/snake_body.h"
-
-inline constexpr int kStartDelayMs = 100;
-inline constexpr int kPlayfieldCells = 98 * 38;
-
-inline bool InPlayfield(Point cell) {
-  return cell.x >= kPlayfieldLeft && cell.x <= kPlayfieldRight && cell.y >= kPlayfieldTop &&
-         cell.y <= kPlayfieldBottom;
-}
 
 struct Game {
   SnakeBody snake;
@@ -38,18 +26,8 @@ void ClearSidePanel();
 // Marks the snake red, shows the final score, raises and stores the best score, waits for a key.
 void ShowGameOver(Game& game);
 
-// What a "save.dat" holds, once read and checked.
-struct SavedGame {
-  Direction direction = kRight;
-  std::vector<Point> body;    // head first, the trailing node not included
-  std::optional<Point> food;  // empty when the file holds no usable food cell
-  int score = 0;
-  int delay_ms = kStartDelayMs;
-};
-
-std::string FormatSavedGame(const Game& game);
-// The game in `text`, or nothing when the text is damaged.
-std::optional<SavedGame> ParseSavedGame(std::string_view text);
+// The game as "save.dat" holds it.
+SavedGame SavedGameOf(const Game& game);
 // Fills `game` (freshly made) from "save.dat"; false when the file is missing or damaged.
 bool LoadSavedGame(Game& game);
 bool WriteSavedGame(const Game& game);

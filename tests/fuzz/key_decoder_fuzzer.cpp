@@ -11,11 +11,14 @@
 // bytes; a tick sooner than 50 ms after the last byte gives nothing, and a later one at most the
 // Esc key, when that byte was an ESC; a decoder left alone for 50 ms is at rest. Text with no ESC
 // and nothing above ASCII comes out one code per byte, Enter and Backspace folded and NUL dropped.
+// After an ESC that came alone, a byte that begins no sequence gives nothing when it came within
+// the Alt chord window (Alt and that key), and otherwise the Esc key and then its own code.
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "console/protocol/key_decoder.h"
@@ -50,6 +53,10 @@ int PlainCode(unsigned char byte) {
 class Run {
  public:
   void Feed(unsigned char byte) {
+    const bool after_lone_esc =
+        decoder_.HoldsLoneEsc() && last_byte_ == kEsc && byte_before_ != kEsc;
+    const TickCount gap = now_ - last_byte_at_;
+    const std::size_t codes_before = codes_.size();
     decoder_.Feed(byte, now_);
     byte_before_ = last_byte_;
     last_byte_ = byte;
@@ -65,6 +72,15 @@ class Run {
     const std::optional<std::chrono::milliseconds> wait = decoder_.TimeUntilTimeout(now_);
     REQUIRE(!wait || wait->count() == KeyDecoder::kSequenceTimeout);
     Drain(false);
+    if (after_lone_esc &&
+        std::string_view("\x1b[O]PX^_").find(static_cast<char>(byte)) == std::string_view::npos) {
+      const std::vector<int> given(codes_.begin() + static_cast<std::ptrdiff_t>(codes_before),
+                                   codes_.end());
+      const std::vector<int> esc_then_key{kEscCode, PlainCode(byte)};
+      REQUIRE(gap < KeyDecoder::kAltChordWindow
+                  ? given.empty()
+                  : byte >= 0x80 || esc_then_key[1] < 0 || given == esc_then_key);
+    }
   }
 
   void Wait(TickCount milliseconds) { now_ += milliseconds; }

@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/best_score.h"
 #include "fuzz_support.h"
+#include "game/best_score.h"
 
 namespace {
 

@@ -439,6 +439,7 @@ void TmuxSession::StartServer(const std::string& command) {
       {"set-option", "-g", "default-terminal", "screen"},
       {"set-option", "-wg", "remain-on-exit", "on"},
       {"set-option", "-g", "status", "off"},
+      {"set-option", "-wg", "alternate-screen", options_.alternate_screen ? "on" : "off"},
       {"new-session", "-d", "-s", kSessionName, "-x", std::to_string(options_.columns), "-y",
        std::to_string(options_.rows), "-c", folder_.string(), command}};
   std::vector<std::string> arguments;
@@ -705,6 +706,15 @@ void TmuxSession::ExpectTerminalRestored() const {
   }
   EXPECT_TRUE(CursorVisible()) << "the cursor is still hidden";
   EXPECT_FALSE(AlternateScreen()) << "still on the alternate screen";
+  if (!options_.alternate_screen) {
+    // The report at the top (after the shell's word on a signal), and nothing of the game below.
+    const std::string text = screen.ToString();
+    const std::size_t end = text.find(kReportEnd);
+    EXPECT_TRUE(text.find("exit=") <= text.find('\n') + 1 && end != std::string::npos &&
+                text.find_first_not_of('\n', end + std::strlen(kReportEnd)) == std::string::npos)
+        << "the game's screen is not cleared, with the cursor at the top:\n"
+        << text;
+  }
   ExpectNoSanitizerReport();
 }
 

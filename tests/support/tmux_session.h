@@ -101,6 +101,9 @@ class TmuxSession {
     // Captures show only the game's screen, which a pane larger than it holds in its middle: the
     // cells are then addressed as the game addresses them, whatever the pane's size.
     bool game_area_only = false;
+    // Without it the pane has no alternate screen, as the Linux console: the game's end must leave
+    // it blank but for the recording script's report at its top.
+    bool alternate_screen = true;
   };
 
   TmuxSession() : TmuxSession(Options{}) {}
@@ -190,7 +193,8 @@ class TmuxSession {
   ::testing::AssertionResult WaitForGameEnd(int& status,
                                             std::chrono::milliseconds timeout = kPatience) const;
   // After StartGame and the game's end: the terminal is as the game found it (the same settings,
-  // with echo and line editing, the cursor shown, the main screen) and no sanitizer complained.
+  // with echo and line editing, the cursor shown, the main screen; without an alternate screen,
+  // blank under the report) and no sanitizer complained.
   void ExpectTerminalRestored() const;
   // Every report a sanitizer wrote so far, or empty.
   std::string SanitizerReports() const;

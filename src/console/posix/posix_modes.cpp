@@ -27,7 +27,11 @@ std::string_view ApplyBytes(Mode mode) {
 std::string_view UndoBytes(Mode mode) {
   switch (mode) {
     case Mode::AlternateScreen:
-      return "\x1b[?1049l";
+      // Blanks the screen and puts the cursor at the top-left before leaving it. A terminal with
+      // an alternate screen then shows the user's own screen again, untouched; one without (the
+      // Linux console, GNU screen by default), which has drawn the game on its only screen, is
+      // left blank with the shell's prompt at the top, however the game ended.
+      return "\x1b[H\x1b[2J\x1b[?1049l";
     case Mode::Colours:
       return "\x1b[0m";
     case Mode::HiddenCursor:

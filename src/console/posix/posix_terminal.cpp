@@ -41,6 +41,9 @@ namespace {
 using namespace posix;
 
 constexpr int kEscCode = 27;
+// How many decoded keys a paced wait lets pile up before it leaves the rest unread, so that a flood
+// of input waits in the terminal rather than in the game's memory.
+constexpr std::size_t kMostKeysHeld = 256;
 // How long the terminal gets to answer a request to grow before its size is checked again.
 constexpr TickCount kResizeGraceMs = 100;
 
@@ -208,7 +211,7 @@ void PosixTerminal::Flush() {
 }
 
 void PosixTerminal::Send() {
-  const std::string bytes = encoder_.Encode(desired_, bell_);
+  const std::string bytes = encoder_.Encode(desired_, desired_.TakeChangedRows(), bell_);
   dirty_ = false;
   bell_ = false;
   Write(bytes);
@@ -385,9 +388,14 @@ void PosixTerminal::SleepUntil(TickCount deadline) {
     const TickCount ahead = deadline - static_cast<TickCount>(now_ms);
     if (ahead == 0 || ahead >= 0x8000'0000u) return;  // reached, or passed long ago
     // The deadline is the moment the millisecond count turns to `deadline`: one sleep to the
-    // nanosecond keeps a run of paced waits to their length with one wake-up each.
+    // nanosecond keeps a run of paced waits to their length with one wake-up each. A key that
+    // comes meanwhile is read at once, so that the decoder knows when each byte arrived (Esc and
+    // a key pressed after it are two keys, Alt and a key one), and the sleep goes on to the same
+    // deadline; the game sees the keys when it next looks, as before.
     const std::int64_t rest = (now_ms + ahead) * kNanosecondsPerMillisecond - now;
-    if (Await(false, rest).hung_up) EndAfterHangUp();
+    const Readiness readiness = Await(decoder_.KeysWaiting() < kMostKeysHeld, rest);
+    if (readiness.hung_up) EndAfterHangUp();
+    if (readiness.input) ReadArrivedInput();
   }
 }
 

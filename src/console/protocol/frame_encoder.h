@@ -1,10 +1,8 @@
 #pragma once
 // Turns the screen the game wants into the bytes that make a terminal show it. The encoder keeps
 // its own picture of what the terminal shows (cells, cursor, colour) and sends only what differs,
-// choosing the cheapest cursor moves and colour changes it can find, because every byte counts on
-// a slow link and a snake tick changes only a handful of cells.
+// because every byte counts on a slow link and a snake tick changes only a handful of cells.
 
-#include <array>
 #include <optional>
 #include <string>
 
@@ -20,8 +18,8 @@ class FrameEncoder {
 
   // The bytes that turn what the terminal shows into `desired`, followed by one BEL when `bell`
   // (however many rang since the last frame). Empty when nothing changed and no bell rang. Only
-  // the rows that `desired` reports changed are looked at, and the report is taken.
-  std::string Encode(ScreenModel& desired, bool bell);
+  // `rows` are looked at: elsewhere the terminal shows `desired` already.
+  std::string Encode(const ScreenModel& desired, ScreenModel::RowSet rows, bool bell);
   // Forgets what the terminal shows: the next Encode sets the colours, clears and draws it all.
   // For a terminal that was resized, suspended or drawn on by someone else.
   void ForgetScreen() { screen_known_ = false; }
@@ -43,11 +41,9 @@ class FrameEncoder {
     std::optional<Position> cursor;
     std::optional<Colour> colour;
   };
-  using Grid = std::array<Cell, kScreenWidth * kScreenHeight>;
 
  private:
-  Grid shown_{};
-  Grid wanted_{};  // `desired` as the terminal can show it, as of the last Encode
+  ScreenCells shown_{};
   Pen pen_;
   Glyphs glyphs_;
   Position origin_;

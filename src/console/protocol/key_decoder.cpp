@@ -99,6 +99,10 @@ bool IsContinuation(unsigned char byte) {
 }  // namespace
 
 void KeyDecoder::Feed(unsigned char byte, TickCount now) {
+  // A byte that came after the timeout ends what was unfinished before it is taken, even when
+  // one read brought both.
+  Tick(now);
+  chorded_ = static_cast<TickCount>(now - last_byte_at_) < kAltChordWindow;
   last_byte_at_ = now;
   while (!Step(byte)) {
   }
@@ -107,8 +111,13 @@ void KeyDecoder::Feed(unsigned char byte, TickCount now) {
 void KeyDecoder::Tick(TickCount now) {
   if (state_ == State::Ground) return;
   if (static_cast<TickCount>(now - last_byte_at_) < kSequenceTimeout) return;
-  if (state_ == State::Escape) Emit(kEscCode);
+  if (state_ == State::Escape) EndLoneEsc();
   state_ = State::Ground;
+}
+
+void KeyDecoder::EndLoneEsc() {
+  if (!alt_held_) Emit(kEscCode);
+  alt_held_ = false;
 }
 
 std::optional<std::chrono::milliseconds> KeyDecoder::TimeUntilTimeout(TickCount now) const {
@@ -186,10 +195,17 @@ void KeyDecoder::TakePlain(unsigned char byte) {
 }
 
 bool KeyDecoder::TakeAfterEscape(unsigned char byte) {
+  if (byte == kEsc) {
+    if (chorded_) {
+      alt_held_ = true;  // Alt and Esc, or Alt and a key whose sequence this ESC begins
+    } else {
+      EndLoneEsc();  // the first ESC stood alone; the second may begin a sequence
+    }
+    return true;
+  }
+  const bool alt_held = alt_held_;
+  alt_held_ = false;
   switch (byte) {
-    case kEsc:
-      Emit(kEscCode);  // the first ESC stood alone; the second may begin a sequence
-      return true;
     case '[':
       state_ = State::ControlSequence;
       sequence_.assign(1, '[');  // not `= "["`, which trips a false -Wrestrict of GCC 12 at -O3
@@ -206,10 +222,22 @@ bool KeyDecoder::TakeAfterEscape(unsigned char byte) {
       state_ = State::String;
       return true;
     default:
-      Emit(kEscCode);  // no sequence begins so: the Esc key, and the byte is a key of its own
-      state_ = State::Ground;
-      return false;
+      break;
   }
+  if (chorded_) {
+    SwallowChordKey(byte);  // Alt and this key: one press that gives no code
+    return true;
+  }
+  // No sequence begins so: the Esc key (or Alt and Esc, which gives nothing), and the byte is a
+  // key of its own.
+  if (!alt_held) Emit(kEscCode);
+  state_ = State::Ground;
+  return false;
+}
+
+void KeyDecoder::SwallowChordKey(unsigned char byte) {
+  bytes_left_ = ContinuationBytes(byte);
+  state_ = bytes_left_ > 0 ? State::Utf8 : State::Ground;
 }
 
 bool KeyDecoder::TakeInSequence(unsigned char byte) {

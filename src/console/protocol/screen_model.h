@@ -8,14 +8,14 @@
 
 #include "console/terminal.h"
 
-inline constexpr int kScreenWidth = 155;
-inline constexpr int kScreenHeight = 42;
-
 struct Cell {
   char ch = ' ';
   Colour colour = Colour::Normal;
   bool operator==(const Cell&) const = default;
 };
+
+// Every cell of the screen, row after row.
+using ScreenCells = std::array<Cell, kScreenWidth * kScreenHeight>;
 
 class ScreenModel {
  public:
@@ -28,6 +28,7 @@ class ScreenModel {
   void Clear();
 
   const Cell& At(int x, int y) const { return cells_[Index(x, y)]; }
+  const ScreenCells& cells() const { return cells_; }
   Colour colour() const { return colour_; }
   int cursor_x() const { return x_; }
   // kScreenHeight once text has run past the last row: further text is dropped until the cursor
@@ -49,7 +50,7 @@ class ScreenModel {
   void Fill(char ch);
   void NextLine();
 
-  std::array<Cell, kScreenWidth * kScreenHeight> cells_{};
+  ScreenCells cells_{};
   RowSet changed_rows_;
   Colour colour_ = Colour::Normal;
   int x_ = 0;

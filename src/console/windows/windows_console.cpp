@@ -1,10 +1,10 @@
-// The Windows console: the terminal the game was first made for. Drawing goes through the console
-// API in batches, keys come from the C runtime's _kbhit/_getch, and the clock is GetTickCount.
+// The Windows console: the terminal the game was first made for. Keys come from the C runtime's
+// _kbhit/_getch, and the clock is GetTickCount.
 //
 // The console's own cursor rules are never relied on for where text lands: a ScreenModel follows
 // every write by the same rules as on every other platform, so text past the last row is dropped
-// rather than scrolled, and the console is only ever asked to write runs of cells that fit on one
-// row.
+// rather than scrolled. Each Flush writes the cells that changed since the last one straight into
+// the console's cells, a run along a row at a time.
 
 #include <conio.h>
 
@@ -14,11 +14,10 @@
 #include <iterator>
 #include <memory>
 #include <optional>
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "console/console.h"
+#include "console/protocol/changed_spans.h"
 #include "console/protocol/screen_model.h"
 #include "console/windows/windows_api.h"
 
@@ -168,7 +167,8 @@ class WindowsTerminal final : public Terminal {
     SetConsoleCtrlHandler(OnConsoleEnding, TRUE);
     SetConsoleMode(out, kOutputMode);
     SetConsoleOutputCP(437);  // bytes from 128 up show as the game's box and block glyphs
-    SetColour(Colour::Normal);
+    // What CLS blanks the screen in; the game's own cells carry their colours with them.
+    SetConsoleTextAttribute(out, static_cast<WORD>(Colour::Normal));
     // Wine starts reading the keyboard only once the program looks at its input.
     INPUT_RECORD record;
     DWORD count = 0;
@@ -185,51 +185,38 @@ class WindowsTerminal final : public Terminal {
   WindowsTerminal(const WindowsTerminal&) = delete;
   WindowsTerminal& operator=(const WindowsTerminal&) = delete;
 
-  void MoveCursor(int x, int y) override {
-    if (x < 0 || x >= kScreenWidth || y < 0 || y >= kScreenHeight) return;
-    if (!ContinuesRun(x, y)) WriteRun();
-    // The console's own cursor follows when text is written there, or at the next Flush.
-    model_.MoveCursor(x, y);
-  }
+  void MoveCursor(int x, int y) override { model_.MoveCursor(x, y); }
 
   void WriteChar(char ch) override {
-    if (ch == '\a') {
-      bell_ = true;  // rung once, when the frame is shown
-      return;
-    }
-    const int before = Linear(model_.cursor_x(), model_.cursor_y());
-    model_.Write(ch);
-    if (ch == '\n') return;
-    // Every cell the model's cursor passed over now shows the character (a tab fills spaces).
-    const char shown = ch == '\t' ? ' ' : VisibleByte(ch);
-    const int after = Linear(model_.cursor_x(), model_.cursor_y());
-    for (int cell = before; cell < after; ++cell) {
-      AddToRun(cell % kScreenWidth, cell / kScreenWidth, shown);
-    }
+    if (model_.Write(ch)) bell_ = true;  // rung once, when the frame is shown
   }
 
-  void SetColour(Colour colour) override {
-    if (colour_ == colour) return;
-    WriteRun();
-    SetConsoleTextAttribute(Output(), static_cast<WORD>(colour));
-    colour_ = colour;
-    model_.SetColour(colour);
-  }
+  void SetColour(Colour colour) override { model_.SetColour(colour); }
 
   void Clear() override {
-    WriteRun();
     std::system("CLS");
     AfterCommand();
     model_.Clear();
+    shown_.fill(Cell{});
   }
 
   void Flush() override {
-    WriteRun();
+    const ScreenModel::RowSet rows = model_.TakeChangedRows();
+    for (const Span& span : ChangedSpans(shown_, model_.cells(), rows)) {
+      WriteCells(SMALL_RECT{static_cast<SHORT>(span.x), static_cast<SHORT>(span.y),
+                            static_cast<SHORT>(span.x + span.length - 1),
+                            static_cast<SHORT>(span.y)});
+    }
+    CopyRows(shown_, model_.cells(), rows);
     if (bell_) Ring();
     bell_ = false;
-    const int x = model_.cursor_x();
-    const int y = model_.cursor_y();
-    if (y < kScreenHeight && (x != console_x_ || y != console_y_)) PlaceConsoleCursor(x, y);
+    // The console's own cursor is hidden, but it is where the console writes after the game.
+    const COORD cursor{static_cast<SHORT>(model_.cursor_x()),
+                       static_cast<SHORT>(model_.cursor_y())};
+    if (cursor.Y < kScreenHeight && (cursor.X != cursor_.X || cursor.Y != cursor_.Y)) {
+      SetConsoleCursorPosition(Output(), cursor);
+      cursor_ = cursor;
+    }
   }
 
   bool CursorOnScreen() const override { return model_.cursor_y() < kScreenHeight; }
@@ -256,7 +243,6 @@ class WindowsTerminal final : public Terminal {
   }
 
   void FitScreen() override {
-    WriteRun();
     std::system("MODE CON LINES=42 COLS=155");
     AfterCommand();
     // Resizing may lose what the screen showed, and a console without the command prints a
@@ -283,77 +269,27 @@ class WindowsTerminal final : public Terminal {
   }
 
  private:
-  static int Linear(int x, int y) { return y * kScreenWidth + x; }
-
-  bool ContinuesRun(int x, int y) const {
-    return !run_.empty() && y == run_y_ && x == run_x_ + static_cast<int>(run_.size());
-  }
-
-  void AddToRun(int x, int y, char ch) {
-    if (!run_.empty() && !ContinuesRun(x, y)) WriteRun();
-    if (run_.empty()) {
-      run_x_ = x;
-      run_y_ = y;
-    }
-    run_.push_back(ch);
-  }
-
-  // Puts the gathered run on the screen with one write.
-  void WriteRun() {
-    if (run_.empty()) return;
-    HANDLE out = Output();
-    std::string_view text = run_;
-    const bool reaches_last_cell =
-        run_y_ == kScreenHeight - 1 && run_x_ + static_cast<int>(run_.size()) == kScreenWidth;
-    if (reaches_last_cell) text.remove_suffix(1);
-    if (!text.empty()) {
-      if (console_x_ != run_x_ || console_y_ != run_y_) PlaceConsoleCursor(run_x_, run_y_);
-      WriteText(out, text);
-      const int end = run_x_ + static_cast<int>(text.size());
-      console_x_ = end < kScreenWidth ? end : -1;  // a full row leaves the cursor unknown
-    }
-    if (reaches_last_cell) {
-      // Written in place: a console cursor stepping past the bottom-right corner would scroll.
-      const COORD corner{kScreenWidth - 1, kScreenHeight - 1};
-      const WORD attribute = static_cast<WORD>(colour_.value_or(Colour::Normal));
-      DWORD done = 0;
-      WriteConsoleOutputCharacterA(out, &run_.back(), 1, corner, &done);
-      WriteConsoleOutputAttribute(out, &attribute, 1, corner, &done);
-    }
-    run_.clear();
-  }
-
-  static void WriteText(HANDLE out, std::string_view text) {
-    while (!text.empty()) {
-      DWORD written = 0;
-      if (!WriteConsoleA(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-          written == 0) {
-        return;
-      }
-      text.remove_prefix(written);
-    }
-  }
-
-  void PlaceConsoleCursor(int x, int y) {
-    SetConsoleCursorPosition(Output(), COORD{static_cast<SHORT>(x), static_cast<SHORT>(y)});
-    console_x_ = x;
-    console_y_ = y;
-  }
-
-  // Writes every cell of the screen from the model in one go, which moves no cursor.
-  void Repaint() {
-    std::vector<CHAR_INFO> cells(kScreenWidth * kScreenHeight);
-    for (int y = 0; y < kScreenHeight; ++y) {
-      for (int x = 0; x < kScreenWidth; ++x) {
-        const Cell& cell = model_.At(x, y);
-        CHAR_INFO& shown = cells[Linear(x, y)];
+  // Writes the cells of `area` as the model has them straight into the console's cells, which
+  // moves no cursor and never scrolls, not even at the bottom-right corner.
+  void WriteCells(SMALL_RECT area) {
+    const SHORT width = static_cast<SHORT>(area.Right - area.Left + 1);
+    const SHORT height = static_cast<SHORT>(area.Bottom - area.Top + 1);
+    cells_.resize(static_cast<std::size_t>(width * height));
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const Cell& cell = model_.At(area.Left + x, area.Top + y);
+        CHAR_INFO& shown = cells_[static_cast<std::size_t>(y * width + x)];
         shown.Char.AsciiChar = cell.ch;
         shown.Attributes = static_cast<WORD>(cell.colour);
       }
     }
-    SMALL_RECT area{0, 0, kScreenWidth - 1, kScreenHeight - 1};
-    WriteConsoleOutputA(Output(), cells.data(), COORD{kScreenWidth, kScreenHeight}, COORD{0, 0},
-                        &area);
+    WriteConsoleOutputA(Output(), cells_.data(), COORD{width, height}, COORD{0, 0}, &area);
+  }
+
+  void Repaint() {
+    WriteCells(SMALL_RECT{0, 0, kScreenWidth - 1, kScreenHeight - 1});
+    model_.TakeChangedRows();
+    shown_ = model_.cells();
   }
 
   void Ring() const {
@@ -369,7 +305,7 @@ class WindowsTerminal final : public Terminal {
   // A console command may leave its own output mode and cursor behind.
   void AfterCommand() {
     SetConsoleMode(Output(), kOutputMode);
-    console_x_ = -1;
+    cursor_ = COORD{-1, -1};
   }
 
   // Looks through the waiting console input. When it holds no key press at all, the events are
@@ -400,13 +336,10 @@ class WindowsTerminal final : public Terminal {
   FineTimer fine_timer_;
   // Where the game's cursor is, by the rules every platform shares, and what each cell shows.
   ScreenModel model_;
-  std::optional<Colour> colour_;
-  bool bell_ = false;  // a bell was written since the last Flush
-  std::string run_;    // cells gathered for one write, from (run_x_, run_y_) along one row
-  int run_x_ = 0;
-  int run_y_ = 0;
-  int console_x_ = -1;  // where the console's own cursor is; -1 when not known
-  int console_y_ = -1;
+  ScreenCells shown_{};  // what the console's cells show, as of the last Flush
+  std::vector<CHAR_INFO> cells_;
+  bool bell_ = false;     // a bell was written since the last Flush
+  COORD cursor_{-1, -1};  // where the console's own cursor is; -1 when not known
   std::vector<INPUT_RECORD> records_;
 };
 

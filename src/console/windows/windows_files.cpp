@@ -1,6 +1,7 @@
 // The game's files on Windows. Reading takes only plain files on a disk; replacing writes a new
 // file of a fresh name beside the old one, pushes it to the disk, then moves it over the old one
-// in a single step that is itself written through to the disk.
+// in a single step that is itself written through to the disk. A file marked read-only is never
+// replaced.
 
 #include <algorithm>
 #include <cstdint>
@@ -106,6 +107,23 @@ bool ReadOnly(const char* path) {
          (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+// Writes `contents` over the plain file at `path` from its start, then cuts it to their length:
+// only where no new file can be made beside it, such as a shared file in a folder where the player
+// may not make one. Whatever goes wrong part-way leaves as much of the old text as it can.
+bool RewriteInPlace(const char* path, std::string_view contents) {
+  FileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file.valid() || GetFileType(file.get()) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return false;
+  }
+  const bool written =
+      WriteAll(file.get(), contents) && SetEndOfFile(file.get()) && FlushFileBuffers(file.get());
+  return file.Close() && written;
+}
+
 }  // namespace
 
 FileContents ReadGameFile(const char* path, std::size_t limit) {
@@ -138,7 +156,7 @@ bool ReplaceFile(const char* path, std::string_view contents) {
   if (ReadOnly(path)) return false;
   std::string temporary;
   FileHandle file = CreateTemporaryBeside(path, temporary);
-  if (!file.valid()) return false;
+  if (!file.valid()) return RewriteInPlace(path, contents);
   bool written = WriteAll(file.get(), contents) && FlushFileBuffers(file.get()) != 0;
   written = file.Close() && written;
   if (written &&
