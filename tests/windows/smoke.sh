@@ -320,4 +320,14 @@ done
 ((${#leftovers[@]} == 0)) || fail "unexpected files left behind: ${leftovers[*]}"
 cmp -s "$help_file" "$game/help.txt" || fail "help.txt was changed"
 
+step "Ctrl+C gives the console back"
+# In a pane that lives on after the game, as a dead pane always hides its cursor.
+tmux_ new-window -t smoke -c "$game" "env WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all \
+WINEDLLOVERRIDES='$WINEDLLOVERRIDES' wine vorlix.exe; echo 'ended by Ctrl+C'; sleep 600"
+wait_for "Play(P)" 120
+[[ "$(tmux_ display -p -t smoke '#{cursor_flag}')" == 0 ]] || fail "the menu shows the cursor"
+keys C-c
+wait_for "ended by Ctrl+C"
+[[ "$(tmux_ display -p -t smoke '#{cursor_flag}')" == 1 ]] || fail "the cursor stayed hidden"
+
 step "passed"

@@ -332,4 +332,45 @@ TEST_F(WindowsConsole, StartUpStepsHideTheCursorAndSetTheFont) {
   EXPECT_EQ(std::wstring(font.FaceName), L"Fixedsys");
 }
 
+// Registered before the game's handler, so called after it: it keeps the process alive.
+HANDLE ending_passed_on = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+BOOL WINAPI KeepAlive(DWORD) {
+  SetEvent(ending_passed_on);
+  return TRUE;
+}
+
+// Ctrl+C and Ctrl+Break give the console back as the game found it, then go on to end the process.
+TEST_F(WindowsConsole, CtrlCAndCtrlBreakGiveTheConsoleBack) {
+  const UINT code_page = GetConsoleOutputCP();
+  ASSERT_TRUE(SetConsoleCtrlHandler(KeepAlive, TRUE));
+  DWORD not_generated = 0;  // why the event could not be generated
+  for (DWORD event : {CTRL_C_EVENT, CTRL_BREAK_EVENT}) {
+    SCOPED_TRACE(event);
+    terminal_.reset();
+    SetConsoleOutputCP(850);
+    DWORD mode = 0;
+    GetConsoleMode(buffer_, &mode);
+    terminal_ = OpenSystemTerminal();
+    terminal_->HideCursor();
+    if (!GenerateConsoleCtrlEvent(event, 0)) {
+      not_generated = GetLastError();
+      break;
+    }
+    ASSERT_EQ(WaitForSingleObject(ending_passed_on, 5000), WAIT_OBJECT_0) << "not passed on";
+    CONSOLE_CURSOR_INFO cursor{};
+    DWORD mode_after = 0;
+    EXPECT_TRUE(GetConsoleCursorInfo(buffer_, &cursor) && cursor.bVisible);
+    EXPECT_EQ(GetConsoleOutputCP(), 850u);
+    EXPECT_TRUE(GetConsoleMode(buffer_, &mode_after) && mode_after == mode) << mode_after;
+  }
+  terminal_.reset();
+  SetConsoleCtrlHandler(KeepAlive, FALSE);
+  SetConsoleOutputCP(code_page);
+  if (not_generated != 0 && UnderWine()) {
+    GTEST_SKIP() << "GenerateConsoleCtrlEvent: wine's console in a terminal takes no control event "
+                    "from a program; tests/windows/smoke.sh types Ctrl+C instead";
+  }
+  EXPECT_EQ(not_generated, 0u);
+}
+
 }  // namespace

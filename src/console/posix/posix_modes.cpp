@@ -1,6 +1,7 @@
 #include "console/posix/posix_modes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -44,10 +45,11 @@ std::string_view UndoBytes(Mode mode) {
 
 bool WriteAll(std::string_view bytes, int stall_ms) {
   while (!bytes.empty()) {
-    // A bounded write looks first, so that a terminal that has stopped reading cannot hold it. An
-    // unbounded one gives way to an ending signal, which cuts a held write short.
-    if (stall_ms >= 0 && !Writable(stall_ms)) return false;
+    // Every write looks first, so that a terminal that has stopped reading holds the game in a
+    // wait rather than in the write: a bounded one gives up in time, an unbounded one gives way
+    // to an ending signal, whenever it comes. One that comes during a write cuts it short.
     if (stall_ms < 0 && ending_signal != 0) return false;
+    if (!Writable(stall_ms)) return false;
     const ssize_t written = ::write(kOutput, bytes.data(), bytes.size());
     if (written > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(written));
@@ -123,12 +125,14 @@ bool TerminalModes::EnterRawMode() {
 
 void TerminalModes::PrepareEmergency() {
   emergency.armed = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   std::string bytes;
   for (auto mode = applied_.rbegin(); mode != applied_.rend(); ++mode) bytes += UndoBytes(*mode);
   emergency.length = std::min(bytes.size(), sizeof emergency.bytes);
   std::memcpy(emergency.bytes, bytes.data(), emergency.length);
   emergency.settings = original_;
   emergency.has_settings = InForce(Mode::Raw);
+  std::atomic_signal_fence(std::memory_order_release);
   emergency.armed = 1;
 }
 

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <iterator>
 
@@ -20,12 +21,16 @@ namespace {
 
 int wake_pipe[2] = {-1, -1};
 
+}  // namespace
+
 void WakeUp() {
   const int saved_errno = errno;
   const char byte = 0;
   [[maybe_unused]] const ssize_t ignored = ::write(wake_pipe[1], &byte, 1);
   errno = saved_errno;
 }
+
+namespace {
 
 // The first ending signal is the one the program ends by; a later one does not replace it.
 void OnEndingSignal(int signal_number) {
@@ -76,9 +81,14 @@ constexpr int kEndingSignals[] = {
 constexpr int kIgnoredSignals[] = {SIGPIPE, SIGXFSZ};
 struct sigaction crash_previous[std::size(kCrashSignals)];
 
+// A crash handler runs here, so that a stack that has overflowed still gives the terminal back.
+// Kept with the program's data rather than on the heap: its pages take no memory until a crash.
+alignas(16) char crash_stack[64 * 1024];
+
 void OnCrash(int signal_number) {
   if (emergency.armed != 0) {
     emergency.armed = 0;  // once, even if the restore itself should fault
+    std::atomic_signal_fence(std::memory_order_acquire);  // the state as it was armed
     [[maybe_unused]] const ssize_t ignored =
         ::write(STDOUT_FILENO, emergency.bytes, emergency.length);
     if (emergency.has_settings) ::tcsetattr(STDIN_FILENO, TCSANOW, &emergency.settings);
@@ -132,9 +142,14 @@ SignalRouting::SignalRouting() {
   Route(SIGTSTP, OnSuspend, true, true);
   Route(SIGCONT, OnContinue, false, true);
   Route(SIGWINCH, OnResize, false, true);
+  stack_t crash_stack_in_use{};
+  crash_stack_in_use.ss_sp = crash_stack;
+  crash_stack_in_use.ss_size = sizeof crash_stack;
+  has_stack_ = ::sigaltstack(&crash_stack_in_use, &stack_before_) == 0;
   for (std::size_t i = 0; i < std::size(kCrashSignals); ++i) {
     struct sigaction action {};
     action.sa_handler = OnCrash;
+    action.sa_flags = SA_ONSTACK;
     sigemptyset(&action.sa_mask);
     ::sigaction(kCrashSignals[i], &action, &crash_previous[i]);
     saved_.push_back({kCrashSignals[i], crash_previous[i]});
@@ -148,6 +163,8 @@ void SignalRouting::Restore() {
     ::sigaction(saved->signal_number, &saved->action, nullptr);
   }
   saved_.clear();
+  if (has_stack_) ::sigaltstack(&stack_before_, nullptr);
+  has_stack_ = false;
   for (int& fd : wake_pipe) {
     if (fd >= 0) ::close(fd);
     fd = -1;

@@ -20,12 +20,15 @@ extern volatile std::sig_atomic_t suspend_requested;
 extern volatile std::sig_atomic_t continued;
 extern volatile std::sig_atomic_t resized;
 
-// The end of the wake-up pipe that waits watch, and how to empty it once woken.
+// The end of the wake-up pipe that waits watch, how to empty it once woken, and how to wake the
+// next wait as a handler does.
 int WakeFd();
 void DrainWakePipe();
+void WakeUp();
 
 // What puts the terminal back after a crash: a crash handler may call almost nothing, so it only
-// writes these bytes and sets these settings.
+// writes these bytes and sets these settings. Whoever changes them disarms first and arms last,
+// with a signal fence before arming, so that a handler never reads them half made.
 struct EmergencyRestore {
   volatile std::sig_atomic_t armed = 0;
   char bytes[64] = {};
@@ -35,7 +38,8 @@ struct EmergencyRestore {
 };
 extern EmergencyRestore emergency;
 
-// Owns the signal handlers and the wake-up pipe; gives back the old handlers when done.
+// Owns the signal handlers, the wake-up pipe and the crash handlers' own stack; gives back the old
+// handlers and stack when done.
 class SignalRouting {
  public:
   SignalRouting();
@@ -55,6 +59,8 @@ class SignalRouting {
   void Route(int signal_number, void (*handler)(int), bool keep_ignored, bool restart);
 
   std::vector<Saved> saved_;
+  stack_t stack_before_{};
+  bool has_stack_ = false;
   bool ready_ = false;
 };
 

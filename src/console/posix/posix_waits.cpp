@@ -16,6 +16,31 @@
 
 namespace posix {
 
+namespace {
+
+// A wait for output that a handler woke for a note other than an ending (a resize, a suspension)
+// takes the wake-up out of the pipe, so as not to spin on it, and puts one back when it is done:
+// the next wait then returns at once for the caller to act on the note.
+class WakeUpLater {
+ public:
+  WakeUpLater() = default;
+  ~WakeUpLater() {
+    if (taken_) WakeUp();
+  }
+  WakeUpLater(const WakeUpLater&) = delete;
+  WakeUpLater& operator=(const WakeUpLater&) = delete;
+
+  void Take() {
+    DrainWakePipe();
+    taken_ = true;
+  }
+
+ private:
+  bool taken_ = false;
+};
+
+}  // namespace
+
 #if defined(VORLIX_SELECT_WAITS)
 
 namespace {
@@ -46,16 +71,23 @@ Readiness Await(bool for_input, std::int64_t timeout_ns) {
 }
 
 bool Writable(int stall_ms) {
-  int ready = 0;
-  fd_set writable;
-  do {
+  const bool watch_signals = stall_ms < 0 && WakeFd() >= 0;
+  WakeUpLater woken;
+  for (;;) {
+    fd_set writable;
+    fd_set readable;
     FD_ZERO(&writable);
+    FD_ZERO(&readable);
     FD_SET(kOutput, &writable);
+    if (watch_signals) FD_SET(WakeFd(), &readable);
     timeval timeout{};
-    ready = ::select(kOutput + 1, nullptr, &writable, nullptr,
-                     Within(stall_ms < 0 ? -1 : std::int64_t{stall_ms} * 1'000'000, timeout));
-  } while (ready < 0 && errno == EINTR && stall_ms < 0 && ending_signal == 0);
-  return ready > 0 && FD_ISSET(kOutput, &writable);
+    const int ready =
+        ::select(std::max(kOutput, WakeFd()) + 1, &readable, &writable, nullptr,
+                 Within(stall_ms < 0 ? -1 : std::int64_t{stall_ms} * 1'000'000, timeout));
+    if (ready > 0 && watch_signals && FD_ISSET(WakeFd(), &readable)) woken.Take();
+    if (ready > 0 && FD_ISSET(kOutput, &writable)) return true;
+    if (!watch_signals || ending_signal != 0 || (ready < 0 && errno != EINTR)) return false;
+  }
 }
 
 #else
@@ -72,11 +104,15 @@ Readiness Await(bool for_input, std::int64_t timeout_ns) {
 }
 
 bool Writable(int stall_ms) {
-  pollfd output{kOutput, POLLOUT, 0};
-  int ready = 0;
-  do ready = ::poll(&output, 1, stall_ms);
-  while (ready < 0 && errno == EINTR && stall_ms < 0 && ending_signal == 0);
-  return ready > 0 && (output.revents & POLLOUT) != 0;
+  const bool watch_signals = stall_ms < 0;
+  WakeUpLater woken;
+  pollfd fds[2] = {{kOutput, POLLOUT, 0}, {WakeFd(), POLLIN, 0}};
+  for (;;) {
+    const int ready = ::poll(fds, watch_signals ? 2 : 1, stall_ms);
+    if (ready > 0 && watch_signals && (fds[1].revents & POLLIN) != 0) woken.Take();
+    if (ready > 0 && fds[0].revents != 0) return (fds[0].revents & POLLOUT) != 0;
+    if (!watch_signals || ending_signal != 0 || (ready < 0 && errno != EINTR)) return false;
+  }
 }
 
 #endif

@@ -16,12 +16,12 @@ struct Readiness {
 
 // Blocks until a key byte can be read (when `for_input`), a signal handler has woken us, or
 // `timeout_ns` has passed (negative: no limit). A wake-up is taken out of the wake-up pipe here,
-// the one place that watches it, so the pipe never stays readable to make later waits return at
-// once; the handlers' notes stay for the caller to act on.
+// so the pipe never stays readable to make later waits return at once; the handlers' notes stay
+// for the caller to act on.
 Readiness Await(bool for_input, std::int64_t timeout_ns);
 
-// Whether the terminal takes output within `stall_ms` (negative: no limit, until an ending
-// signal comes).
+// Whether the terminal takes output within `stall_ms`. Without a limit (negative), the wait also
+// watches the wake-up pipe and ends with false as soon as an ending signal comes.
 bool Writable(int stall_ms);
 
 }  // namespace posix

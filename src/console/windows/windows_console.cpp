@@ -8,6 +8,7 @@
 
 #include <conio.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
@@ -46,6 +47,31 @@ AnyFunction FindFunction(const char* module_name, const char* name) {
   if (module == nullptr) module = LoadLibraryA(module_name);
   if (module == nullptr) return nullptr;
   return reinterpret_cast<AnyFunction>(GetProcAddress(module, name));
+}
+
+// What the console was like before the game changed it, given back when the game ends, and also
+// when Ctrl+C, Ctrl+Break or the closing of the window ends it: the system calls the handler for
+// those on a thread of its own while the game goes on, so it reads this only once armed.
+struct ConsoleAsFound {
+  DWORD mode = 0;
+  UINT code_page = 0;
+  std::optional<WORD> attributes;
+  std::optional<CONSOLE_CURSOR_INFO> cursor;
+};
+ConsoleAsFound console_as_found;
+std::atomic<bool> console_armed{false};
+
+void GiveBack(const ConsoleAsFound& found) {
+  HANDLE out = Output();
+  if (found.attributes) SetConsoleTextAttribute(out, *found.attributes);
+  if (found.cursor) SetConsoleCursorInfo(out, &*found.cursor);
+  if (found.code_page != 0) SetConsoleOutputCP(found.code_page);
+  SetConsoleMode(out, found.mode);
+}
+
+BOOL WINAPI OnConsoleEnding(DWORD) {
+  if (console_armed.exchange(false)) GiveBack(console_as_found);
+  return FALSE;  // the next handler, in the end the system's own, ends the process as before
 }
 
 // Wine's console does not survive a font change; everything else works there as on Windows.
@@ -129,12 +155,18 @@ class WindowsTerminal final : public Terminal {
  public:
   WindowsTerminal() : under_wine_(RunningUnderWine()) {
     HANDLE out = Output();
-    GetConsoleMode(out, &saved_mode_);
-    SetConsoleMode(out, kOutputMode);
-    saved_code_page_ = GetConsoleOutputCP();
-    SetConsoleOutputCP(437);  // bytes from 128 up show as the game's box and block glyphs
+    ConsoleAsFound& found = console_as_found;
+    found = {};
+    GetConsoleMode(out, &found.mode);
+    found.code_page = GetConsoleOutputCP();
     CONSOLE_SCREEN_BUFFER_INFO info;
-    if (GetConsoleScreenBufferInfo(out, &info)) saved_attributes_ = info.wAttributes;
+    if (GetConsoleScreenBufferInfo(out, &info)) found.attributes = info.wAttributes;
+    CONSOLE_CURSOR_INFO cursor;
+    if (GetConsoleCursorInfo(out, &cursor)) found.cursor = cursor;
+    console_armed = true;
+    SetConsoleCtrlHandler(OnConsoleEnding, TRUE);
+    SetConsoleMode(out, kOutputMode);
+    SetConsoleOutputCP(437);  // bytes from 128 up show as the game's box and block glyphs
     // What CLS blanks the screen in; the game's own cells carry their colours with them.
     SetConsoleTextAttribute(out, static_cast<WORD>(Colour::Normal));
     // Wine starts reading the keyboard only once the program looks at its input.
@@ -145,11 +177,9 @@ class WindowsTerminal final : public Terminal {
 
   ~WindowsTerminal() override {
     Flush();
-    HANDLE out = Output();
-    if (saved_attributes_) SetConsoleTextAttribute(out, *saved_attributes_);
-    if (saved_cursor_) SetConsoleCursorInfo(out, &*saved_cursor_);
-    if (saved_code_page_ != 0) SetConsoleOutputCP(saved_code_page_);
-    SetConsoleMode(out, saved_mode_);
+    SetConsoleCtrlHandler(OnConsoleEnding, FALSE);
+    console_armed = false;
+    GiveBack(console_as_found);
   }
 
   WindowsTerminal(const WindowsTerminal&) = delete;
@@ -208,7 +238,6 @@ class WindowsTerminal final : public Terminal {
     HANDLE out = Output();
     CONSOLE_CURSOR_INFO cursor;
     if (!GetConsoleCursorInfo(out, &cursor)) return;
-    if (!saved_cursor_) saved_cursor_ = cursor;
     cursor.bVisible = FALSE;
     SetConsoleCursorInfo(out, &cursor);
   }
@@ -313,10 +342,6 @@ class WindowsTerminal final : public Terminal {
   bool bell_ = false;     // a bell was written since the last Flush
   COORD cursor_{-1, -1};  // where the console's own cursor is; -1 when not known
   std::vector<INPUT_RECORD> records_;
-  DWORD saved_mode_ = 0;
-  UINT saved_code_page_ = 0;
-  std::optional<WORD> saved_attributes_;
-  std::optional<CONSOLE_CURSOR_INFO> saved_cursor_;
 };
 
 }  // namespace
