@@ -43,20 +43,20 @@ std::string_view UndoBytes(Mode mode) {
 
 }  // namespace
 
-bool WriteAll(std::string_view bytes, int stall_ms) {
+bool WriteAll(std::string_view bytes, WaitLimit limit) {
   while (!bytes.empty()) {
     // Every write looks first, so that a terminal that has stopped reading holds the game in a
     // wait rather than in the write: a bounded one gives up in time, an unbounded one gives way
     // to an ending signal, whenever it comes. One that comes during a write cuts it short.
-    if (stall_ms < 0 && ending_signal != 0) return false;
-    if (!Writable(stall_ms)) return false;
+    if (!limit && ending_signal != 0) return false;
+    if (!Writable(limit)) return false;
     const ssize_t written = ::write(kOutput, bytes.data(), bytes.size());
     if (written > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(written));
     } else if (written < 0 && errno == EINTR) {
       continue;
     } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!Writable(stall_ms)) return false;
+      if (!Writable(limit)) return false;
     } else {
       return false;
     }
@@ -82,7 +82,7 @@ void TerminalModes::Reassert() {
     if (mode == Mode::Raw) ::tcsetattr(kInput, TCSANOW, &raw_);
     bytes += ApplyBytes(mode);
   }
-  WriteAll(bytes, kRestoreStallMs);
+  WriteAll(bytes, kRestoreStall);
 }
 
 bool TerminalModes::InForce(Mode mode) const {
@@ -95,17 +95,17 @@ void TerminalModes::Leave() {
   for (auto mode = applied_.rbegin(); mode != applied_.rend(); ++mode) {
     bytes += UndoBytes(*mode);
     if (*mode != Mode::Raw) continue;
-    WriteAll(bytes, kRestoreStallMs);
+    WriteAll(bytes, kRestoreStall);
     bytes.clear();
     ::tcsetattr(kInput, TCSANOW, &original_);
   }
-  WriteAll(bytes, kRestoreStallMs);
+  WriteAll(bytes, kRestoreStall);
   applied_.clear();
 }
 
 void TerminalModes::Apply(Mode mode) {
   if (mode == Mode::Raw && !EnterRawMode()) return;
-  WriteAll(ApplyBytes(mode), kRestoreStallMs);
+  WriteAll(ApplyBytes(mode), kRestoreStall);
   applied_.push_back(mode);
   PrepareEmergency();
 }

@@ -5,20 +5,22 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string_view>
 #include <vector>
+
+#include "console/posix/posix_waits.h"
 
 namespace posix {
 
 constexpr int kInput = STDIN_FILENO;
 constexpr int kOutput = STDOUT_FILENO;
 // How long a restore waits for a terminal that takes no output before giving up on it.
-constexpr int kRestoreStallMs = 200;
+constexpr std::chrono::milliseconds kRestoreStall{200};
 
-// Writes all of `bytes` to the terminal. A full terminal is waited for (at most `stall_ms`, or
-// without limit when it is negative, until an ending signal comes). False when the terminal is
-// gone or will not take them.
-bool WriteAll(std::string_view bytes, int stall_ms);
+// Writes all of `bytes` to the terminal. A full terminal is waited for, at most `limit`, or without
+// a limit until an ending signal comes. False when the terminal is gone or will not take them.
+bool WriteAll(std::string_view bytes, WaitLimit limit);
 
 enum class Mode { Raw, AlternateScreen, Colours, HiddenCursor };
 

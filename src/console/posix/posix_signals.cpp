@@ -132,16 +132,18 @@ SignalRouting::SignalRouting() {
   sigfillset(&every_signal);
   ::sigprocmask(SIG_BLOCK, &every_signal, &before);
   // No restart for these: a write to a terminal that has stopped reading must give way to them.
-  for (int signal_number : kEndingSignals) Route(signal_number, OnEndingSignal, true, false);
+  for (int signal_number : kEndingSignals)
+    Route(signal_number, OnEndingSignal, IfIgnored::kStayIgnored, Interrupted::kCutShort);
 #if defined(SIGRTMIN) && defined(SIGRTMAX)
   for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
-    Route(signal_number, OnEndingSignal, true, false);
+    Route(signal_number, OnEndingSignal, IfIgnored::kStayIgnored, Interrupted::kCutShort);
   }
 #endif
-  for (int signal_number : kIgnoredSignals) Route(signal_number, SIG_IGN, false, true);
-  Route(SIGTSTP, OnSuspend, true, true);
-  Route(SIGCONT, OnContinue, false, true);
-  Route(SIGWINCH, OnResize, false, true);
+  for (int signal_number : kIgnoredSignals)
+    Route(signal_number, SIG_IGN, IfIgnored::kRoute, Interrupted::kGoOn);
+  Route(SIGTSTP, OnSuspend, IfIgnored::kStayIgnored, Interrupted::kGoOn);
+  Route(SIGCONT, OnContinue, IfIgnored::kRoute, Interrupted::kGoOn);
+  Route(SIGWINCH, OnResize, IfIgnored::kRoute, Interrupted::kGoOn);
   stack_t crash_stack_in_use{};
   crash_stack_in_use.ss_sp = crash_stack;
   crash_stack_in_use.ss_size = sizeof crash_stack;
@@ -172,18 +174,17 @@ void SignalRouting::Restore() {
   ready_ = false;
 }
 
-// A signal that the program was started with ignored (nohup, a shell without job control) stays
-// ignored when `keep_ignored`. With `restart`, a call the signal interrupts goes on by itself.
-// The signals are held back meanwhile: an ignored one is set back at once, before it can arrive.
-void SignalRouting::Route(int signal_number, void (*handler)(int), bool keep_ignored,
-                          bool restart) {
+// The signals are held back meanwhile: one that stays ignored is set back at once, before it can
+// arrive.
+void SignalRouting::Route(int signal_number, void (*handler)(int), IfIgnored if_ignored,
+                          Interrupted interrupted) {
   struct sigaction action {};
   action.sa_handler = handler;
-  action.sa_flags = restart ? SA_RESTART : 0;
+  action.sa_flags = interrupted == Interrupted::kGoOn ? SA_RESTART : 0;
   sigemptyset(&action.sa_mask);
   struct sigaction previous {};
   if (::sigaction(signal_number, &action, &previous) != 0) return;
-  if (keep_ignored && previous.sa_handler == SIG_IGN) {
+  if (if_ignored == IfIgnored::kStayIgnored && previous.sa_handler == SIG_IGN) {
     ::sigaction(signal_number, &previous, nullptr);
     return;
   }

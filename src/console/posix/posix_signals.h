@@ -56,7 +56,13 @@ class SignalRouting {
     struct sigaction action;
   };
 
-  void Route(int signal_number, void (*handler)(int), bool keep_ignored, bool restart);
+  // What becomes of a signal that the program was started with ignored (nohup, a shell without
+  // job control).
+  enum class IfIgnored { kStayIgnored, kRoute };
+  // What becomes of a system call that the signal interrupts.
+  enum class Interrupted { kGoOn, kCutShort };
+  void Route(int signal_number, void (*handler)(int), IfIgnored if_ignored,
+             Interrupted interrupted);
 
   std::vector<Saved> saved_;
   stack_t stack_before_{};

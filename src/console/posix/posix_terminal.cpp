@@ -41,11 +41,6 @@ constexpr TickCount kResizeGraceMs = 100;
 
 constexpr std::int64_t kNanosecondsPerMillisecond = 1'000'000;
 
-// A timeout for Await, in nanoseconds: `wait`, or none at all (-1).
-std::int64_t Timeout(std::optional<std::chrono::milliseconds> wait) {
-  return wait ? std::chrono::nanoseconds(*wait).count() : -1;
-}
-
 std::int64_t MonotonicNanoseconds() {
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
@@ -155,7 +150,7 @@ void PosixTerminal::PlaceForRepaint() {
 
 // A terminal that has stopped reading holds the write, but an ending signal still ends the game.
 void PosixTerminal::Write(std::string_view bytes) {
-  if (WriteAll(bytes, -1)) return;
+  if (WriteAll(bytes, std::nullopt)) return;
   if (ending_signal != 0) EndBySignal(ending_signal);
   EndAfterHangUp();
 }
@@ -166,8 +161,8 @@ ScreenFit PosixTerminal::FitScreen() {
     Write(GrowRequest(*size));
     const TickCount asked_at = Now();
     for (TickCount waited = 0; resized == 0 && waited < kResizeGraceMs; waited = Now() - asked_at) {
-      if (Await(false, Timeout(std::chrono::milliseconds(kResizeGraceMs - waited))).hung_up)
-        EndAfterHangUp();
+      const std::chrono::milliseconds rest(kResizeGraceMs - waited);
+      if (Await(Watch::kWakeUpsOnly, rest).hung_up) EndAfterHangUp();
       AttendToLifecycle();
     }
   }
@@ -227,7 +222,7 @@ ScreenFit PosixTerminal::HoldWhileTooSmall(Hold hold) {
   if (Fits(size)) return ScreenFit::kReady;
   ShowTooSmall(*size, hold);
   for (;;) {
-    if (Await(true, Timeout(decoder_.TimeUntilTimeout(Now()))).hung_up) EndAfterHangUp();
+    if (Await(Watch::kKeys, decoder_.TimeUntilTimeout(Now())).hung_up) EndAfterHangUp();
     if (AttendToLifecycle()) resized = 1;  // back from a suspension: the message is gone
     if (resized != 0) {
       resized = 0;
@@ -251,7 +246,7 @@ void PosixTerminal::ShowTooSmall(const WindowSize& size, Hold hold) {
 bool PosixTerminal::ReadArrivedInput() {
   // A bounded number of reads, so that a flood of input cannot hold the game here.
   for (int round = 0; round < 8; ++round) {
-    const Readiness readiness = Await(true, 0);
+    const Readiness readiness = Await(Watch::kKeys, std::chrono::nanoseconds::zero());
     if (readiness.hung_up) EndAfterHangUp();
     if (!readiness.input) return true;
     unsigned char bytes[512];
@@ -279,7 +274,7 @@ bool PosixTerminal::KeyPending() {
 // ever follows a real press of Esc, and the poll then answers with the Esc key.
 void PosixTerminal::SettleLoneEsc() {
   while (!decoder_.HasKey() && decoder_.HoldsLoneEsc()) {
-    if (Await(true, Timeout(decoder_.TimeUntilTimeout(Now()))).hung_up) EndAfterHangUp();
+    if (Await(Watch::kKeys, decoder_.TimeUntilTimeout(Now())).hung_up) EndAfterHangUp();
     AttendToSignals();
     if (ReadArrivedInput()) decoder_.Tick(Now());
   }
@@ -289,7 +284,7 @@ int PosixTerminal::ReadKey() {
   Flush();
   while (!KeyPending()) {
     // Without a half-read sequence there is no time limit: only a key or a signal wakes us.
-    if (Await(true, Timeout(decoder_.TimeUntilTimeout(Now()))).hung_up) EndAfterHangUp();
+    if (Await(Watch::kKeys, decoder_.TimeUntilTimeout(Now())).hung_up) EndAfterHangUp();
   }
   return decoder_.PopKey();
 }
@@ -306,8 +301,9 @@ void PosixTerminal::SleepUntil(TickCount deadline) {
     // comes meanwhile is read at once, so that the decoder knows when each byte arrived (Esc and
     // a key pressed after it are two keys, Alt and a key one), and the sleep goes on to the same
     // deadline; the game sees the keys when it next looks, as before.
-    const std::int64_t rest = (now_ms + ahead) * kNanosecondsPerMillisecond - now;
-    const Readiness readiness = Await(decoder_.KeysWaiting() < kMostKeysHeld, rest);
+    const std::chrono::nanoseconds rest((now_ms + ahead) * kNanosecondsPerMillisecond - now);
+    const Watch watch = decoder_.KeysWaiting() < kMostKeysHeld ? Watch::kKeys : Watch::kWakeUpsOnly;
+    const Readiness readiness = Await(watch, rest);
     if (readiness.hung_up) EndAfterHangUp();
     if (readiness.input) ReadArrivedInput();
   }

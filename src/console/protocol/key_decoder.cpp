@@ -9,7 +9,6 @@ constexpr unsigned char kEsc = 0x1b;
 constexpr unsigned char kBel = 0x07;
 constexpr int kEnterCode = 13;
 constexpr int kBackspaceCode = 8;
-constexpr int kEscCode = 27;
 constexpr int kUnknownCharacterCode = '?';
 
 // Longer sequences are still read to their end, but only this much of them is kept.
@@ -116,7 +115,7 @@ void KeyDecoder::Tick(TickCount now) {
 }
 
 void KeyDecoder::EndLoneEsc() {
-  if (!alt_held_) Emit(kEscCode);
+  if (!alt_held_) Emit(kEscKey);
   alt_held_ = false;
 }
 
@@ -230,7 +229,7 @@ bool KeyDecoder::TakeAfterEscape(unsigned char byte) {
   }
   // No sequence begins so: the Esc key (or Alt and Esc, which gives nothing), and the byte is a
   // key of its own.
-  if (!alt_held) Emit(kEscCode);
+  if (!alt_held) Emit(kEscKey);
   state_ = State::Ground;
   return false;
 }
