@@ -14,7 +14,7 @@
 //   static bool NameTaken();                 whether the create that just failed found something
 //                                            standing under its name
 //   static bool Move(const char* from, const char* to);
-//                                            puts `from` in the place of `to` in one step, for good
+//                                            puts `from` in the place of `to` in one step
 //   static void Remove(const char* path);
 
 #include <algorithm>
