@@ -3,43 +3,56 @@
 // in a single step that is itself written through to the disk. A file marked read-only is never
 // replaced.
 
-#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "console/console.h"
-#include "console/temporary_name.h"
+#include "console/file_layer.h"
 #include "console/windows/windows_api.h"
 
 namespace {
 
 using Status = FileContents::Status;
 
-// Closes the file handle on every way out.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  FileHandle(FileHandle&& other) noexcept : handle_(other.handle_) {
-    other.handle_ = INVALID_HANDLE_VALUE;
+// The Windows operations that the steps in console/file_layer.h are written over.
+struct WindowsFiles {
+  using Handle = HANDLE;
+  static Handle Closed() { return INVALID_HANDLE_VALUE; }
+  static bool Close(Handle handle) { return CloseHandle(handle) != 0; }
+  static std::ptrdiff_t Read(Handle file, char* into, std::size_t wanted) {
+    DWORD got = 0;
+    if (!ReadFile(file, into, static_cast<DWORD>(wanted), &got, nullptr)) return -1;
+    return got;
   }
-  ~FileHandle() { Close(); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  FileHandle& operator=(FileHandle&&) = delete;
-
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  bool Close() {
-    if (!valid()) return true;
-    const bool closed = CloseHandle(handle_) != 0;
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed;
+  static std::ptrdiff_t Write(Handle file, const char* bytes, std::size_t size) {
+    const DWORD chunk = size > 0x4000'0000u ? 0x4000'0000u : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(file, bytes, chunk, &written, nullptr)) return -1;
+    return written;
   }
-
- private:
-  HANDLE handle_;
+  static bool Sync(Handle file) { return FlushFileBuffers(file) != 0; }
+  // Mixes the performance counter, the process and a count of calls.
+  static std::uint64_t Varying() {
+    static std::uint64_t calls = 0;
+    LARGE_INTEGER counter{};
+    QueryPerformanceCounter(&counter);
+    return static_cast<std::uint64_t>(counter.QuadPart) ^
+           (static_cast<std::uint64_t>(GetCurrentProcessId()) << 40) ^ (++calls << 20);
+  }
+  static bool NameTaken() {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+  }
+  // The move itself is written through to the disk before it returns.
+  static bool Move(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  }
+  static void Remove(const char* path) { DeleteFileA(path); }
 };
+
+using FileHandle = OwnedFile<WindowsFiles>;
 
 // Opens `path` for reading when it is a plain file on a disk. Others may go on reading, writing
 // or replacing it meanwhile; a folder fails the open, and a device or a pipe is turned away
@@ -64,41 +77,6 @@ FileHandle OpenPlainFile(const char* path, Status& why) {
   return file;
 }
 
-bool WriteAll(HANDLE file, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const DWORD chunk =
-        bytes.size() > 0x4000'0000u ? 0x4000'0000u : static_cast<DWORD>(bytes.size());
-    DWORD written = 0;
-    if (!WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
-    bytes.remove_prefix(written);
-  }
-  return true;
-}
-
-// A value that differs from one call to the next and from one process to another.
-std::uint64_t Varying() {
-  static std::uint64_t calls = 0;
-  LARGE_INTEGER counter{};
-  QueryPerformanceCounter(&counter);
-  return static_cast<std::uint64_t>(counter.QuadPart) ^
-         (static_cast<std::uint64_t>(GetCurrentProcessId()) << 40) ^ (++calls << 20);
-}
-
-// A new, empty file "<path>.<suffix>.tmp", made by this call alone: whatever already stands under
-// a name it tries is left as it is and another name is tried.
-FileHandle CreateTemporaryBeside(const std::string& path, std::string& name) {
-  constexpr int kAttempts = 64;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    name = TemporaryNameBeside(path, Varying());
-    FileHandle file(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.valid()) return file;
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return file;
-  }
-  return FileHandle(INVALID_HANDLE_VALUE);
-}
-
 // A file marked read-only is the player's to keep. Windows refuses to move a file over one by
 // itself; this makes sure of it where the move does not look (wine's does not).
 bool ReadOnly(const char* path) {
@@ -119,8 +97,8 @@ bool RewriteInPlace(const char* path, std::string_view contents) {
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
     return false;
   }
-  const bool written =
-      WriteAll(file.get(), contents) && SetEndOfFile(file.get()) && FlushFileBuffers(file.get());
+  const bool written = WriteAll<WindowsFiles>(file.get(), contents) && SetEndOfFile(file.get()) &&
+                       FlushFileBuffers(file.get());
   return file.Close() && written;
 }
 
@@ -129,21 +107,7 @@ bool RewriteInPlace(const char* path, std::string_view contents) {
 FileContents ReadGameFile(const char* path, std::size_t limit) {
   FileContents contents;
   const FileHandle file = OpenPlainFile(path, contents.status);
-  if (contents.status != Status::kRead) return contents;
-  char block[4096];
-  while (contents.text.size() < limit) {
-    const DWORD wanted = static_cast<DWORD>(std::min(sizeof block, limit - contents.text.size()));
-    DWORD got = 0;
-    if (!ReadFile(file.get(), block, wanted, &got, nullptr)) {
-      contents.status = Status::kReadError;
-      return contents;
-    }
-    if (got == 0) return contents;
-    contents.text.append(block, got);
-  }
-  char beyond = 0;
-  DWORD more = 0;
-  contents.cut = !ReadFile(file.get(), &beyond, 1, &more, nullptr) || more != 0;
+  if (contents.status == Status::kRead) ReadUpTo<WindowsFiles>(file.get(), limit, contents);
   return contents;
 }
 
@@ -155,14 +119,9 @@ bool FileExists(const char* path) {
 bool ReplaceFile(const char* path, std::string_view contents) {
   if (ReadOnly(path)) return false;
   std::string temporary;
-  FileHandle file = CreateTemporaryBeside(path, temporary);
+  FileHandle file = CreateTemporaryBeside<WindowsFiles>(path, temporary, [](const char* name) {
+    return CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  });
   if (!file.valid()) return RewriteInPlace(path, contents);
-  bool written = WriteAll(file.get(), contents) && FlushFileBuffers(file.get()) != 0;
-  written = file.Close() && written;
-  if (written &&
-      MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return true;
-  }
-  DeleteFileA(temporary.c_str());
-  return false;
+  return WriteAndMoveOver(file, temporary, path, contents);
 }

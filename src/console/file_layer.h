@@ -1,0 +1,113 @@
+#pragma once
+// What both platforms' file layers do alike, written once over the few operations each platform
+// brings as a struct of static functions:
+//
+//   using Handle = ...;                      an open file
+//   static Handle Closed();                  the value no open file has
+//   static bool Close(Handle);               false when the close itself failed
+//   static std::ptrdiff_t Read(Handle, char* into, std::size_t wanted);
+//                                            bytes read, 0 at the end, -1 when the read failed
+//   static std::ptrdiff_t Write(Handle, const char* bytes, std::size_t size);
+//                                            bytes written, -1 when the write failed
+//   static bool Sync(Handle);                pushes what was written to the disk
+//   static std::uint64_t Varying();          differs from one call and one process to the next
+//   static bool NameTaken();                 whether the create that just failed found something
+//                                            standing under its name
+//   static bool Move(const char* from, const char* to);
+//                                            puts `from` in the place of `to` in one step
+//   static void Remove(const char* path);
+
+#include <algorithm>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "console/files.h"
+#include "console/temporary_name.h"
+
+// Closes the open file on every way out.
+template <typename Platform>
+class OwnedFile {
+ public:
+  using Handle = typename Platform::Handle;
+
+  OwnedFile() : handle_(Platform::Closed()) {}
+  explicit OwnedFile(Handle handle) : handle_(handle) {}
+  OwnedFile(OwnedFile&& other) noexcept
+      : handle_(std::exchange(other.handle_, Platform::Closed())) {}
+  ~OwnedFile() { Close(); }
+  OwnedFile(const OwnedFile&) = delete;
+  OwnedFile& operator=(const OwnedFile&) = delete;
+  OwnedFile& operator=(OwnedFile&&) = delete;
+
+  bool valid() const { return handle_ != Platform::Closed(); }
+  Handle get() const { return handle_; }
+  bool Close() {
+    if (!valid()) return true;
+    return Platform::Close(std::exchange(handle_, Platform::Closed()));
+  }
+
+ private:
+  Handle handle_;
+};
+
+// Reads the open file into `contents`, whose status says it was opened, up to `limit` bytes, then
+// looks for one byte more to tell whether it was cut there. A failed read ends the text where it
+// failed; a failed look for the byte beyond counts as a cut.
+template <typename Platform>
+void ReadUpTo(typename Platform::Handle file, std::size_t limit, FileContents& contents) {
+  char block[4096];
+  while (contents.text.size() < limit) {
+    const std::size_t wanted = std::min(sizeof block, limit - contents.text.size());
+    const std::ptrdiff_t got = Platform::Read(file, block, wanted);
+    if (got < 0) {
+      contents.status = FileContents::Status::kReadError;
+      return;
+    }
+    if (got == 0) return;
+    contents.text.append(block, static_cast<std::size_t>(got));
+  }
+  char beyond = 0;
+  contents.cut = Platform::Read(file, &beyond, 1) != 0;
+}
+
+// Writes the whole of `bytes`, however many writes that takes; false when one fails or writes
+// nothing.
+template <typename Platform>
+bool WriteAll(typename Platform::Handle file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const std::ptrdiff_t written = Platform::Write(file, bytes.data(), bytes.size());
+    if (written <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// A new, empty file "<path>.<eight hex digits>.tmp" made by this call alone, its name left in
+// `name`. `create` makes a file under the name it is given only where nothing stands yet; whatever
+// already stands under a name tried (a file, a link, a FIFO) is left as it is and another name is
+// tried.
+template <typename Platform, typename Create>
+OwnedFile<Platform> CreateTemporaryBeside(const std::string& path, std::string& name,
+                                          Create create) {
+  constexpr int kAttempts = 64;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    name = TemporaryNameBeside(path, Platform::Varying());
+    OwnedFile<Platform> file(create(name.c_str()));
+    if (file.valid() || !Platform::NameTaken()) return file;
+  }
+  return OwnedFile<Platform>();
+}
+
+// Writes `contents` to the new file `temporary`, pushes them to the disk, closes it and moves it
+// over `path`. When any step fails, the new file is removed and `path` is left as it was.
+template <typename Platform>
+bool WriteAndMoveOver(OwnedFile<Platform>& file, const std::string& temporary, const char* path,
+                      std::string_view contents) {
+  bool written = WriteAll<Platform>(file.get(), contents) && Platform::Sync(file.get());
+  written = file.Close() && written;
+  if (written && Platform::Move(temporary.c_str(), path)) return true;
+  Platform::Remove(temporary.c_str());
+  return false;
+}
