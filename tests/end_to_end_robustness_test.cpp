@@ -4,8 +4,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/ptrace.h>
@@ -34,6 +32,7 @@
 #include <vector>
 
 #include "support/end_to_end.h"
+#include "support/pseudo_terminal.h"
 #include "support/tmux_session.h"
 
 namespace {
@@ -523,7 +522,7 @@ struct HangUpCase {
   // Under nohup the game ignores SIGHUP and a parent that ignores it too leads the terminal's
   // session, as a shell would: no signal tells the game, which has to notice by itself. Otherwise
   // the game leads the session, as in a terminal window that runs it directly, and gets SIGHUP.
-  bool under_nohup;
+  Under under;
   bool in_game;
   const char* name;
 };
@@ -534,109 +533,11 @@ std::ostream& operator<<(std::ostream& out, const HangUpCase& hang_up) {
 
 class HangUpTest : public ::testing::TestWithParam<HangUpCase> {};
 
-// CPU time a process has used so far, from /proc; nothing once it is gone.
-std::optional<milliseconds> CpuTime(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) return std::nullopt;
-  std::istringstream fields(line.substr(line.rfind(')') + 2));
-  std::vector<std::string> values;
-  for (std::string value; fields >> value;) values.push_back(value);
-  // Counted from the state (field 3 of the line): utime is field 14, stime 15.
-  if (values.size() < 13) return std::nullopt;
-  const long ticks = std::stol(values[11]) + std::stol(values[12]);
-  return milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
-}
-
-milliseconds CpuTime(const rusage& usage) {
-  using std::chrono::microseconds;
-  using std::chrono::seconds;
-  return std::chrono::duration_cast<milliseconds>(
-      seconds(usage.ru_utime.tv_sec) + microseconds(usage.ru_utime.tv_usec) +
-      seconds(usage.ru_stime.tv_sec) + microseconds(usage.ru_stime.tv_usec));
-}
-
-// Reads what the game writes until `text` has shown up in it.
-bool ReadUntil(int master, const std::string& text, std::string& seen) {
-  const auto deadline = Clock::now() + TmuxSession::kPatience;
-  while (Clock::now() < deadline) {
-    pollfd input{master, POLLIN, 0};
-    if (::poll(&input, 1, 50) <= 0) continue;
-    char block[4096];
-    const ssize_t got = ::read(master, block, sizeof block);
-    if (got <= 0) return false;
-    seen.append(block, static_cast<std::size_t>(got));
-    if (seen.find(text) != std::string::npos) return true;
-  }
-  return false;
-}
-
-// In the child of forkpty: runs the game, directly or under a parent that ignores hang-ups, and
-// sends the game's process id down `report`.
-[[noreturn]] void RunGameInPseudoTerminal(const TmuxSession& files, bool under_nohup, int report) {
-  const std::string asan = "log_path=" + (files.logs() / "asan").string();
-  const std::string ubsan = "log_path=" + (files.logs() / "ubsan").string();
-  if (::chdir(files.folder().c_str()) != 0) ::_exit(126);
-  ::setenv("ASAN_OPTIONS", asan.c_str(), 1);
-  ::setenv("UBSAN_OPTIONS", ubsan.c_str(), 1);
-  ::setenv("TERM", "xterm", 1);
-  ::setenv("LANG", "C.UTF-8", 1);
-  ::unsetenv("LC_ALL");
-  const auto run_game = [&] {
-    const pid_t self = ::getpid();
-    [[maybe_unused]] const ssize_t sent = ::write(report, &self, sizeof self);
-    ::close(report);
-    const std::string game = GameBinary();
-    ::execl(game.c_str(), game.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  };
-  if (!under_nohup) run_game();
-  ::signal(SIGHUP, SIG_IGN);
-  const pid_t game = ::fork();
-  if (game < 0) ::_exit(125);
-  if (game == 0) run_game();
-  ::close(report);
-  int status = 0;
-  while (::waitpid(game, &status, 0) < 0 && errno == EINTR) {
-  }
-  ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
-}
-
-// The game started in a bare pseudo-terminal of the game's size: the process that leads the
-// terminal, the game's own process (the same one unless under nohup), and the terminal's master
-// side. The game is -1 when it could not be started.
-struct PseudoTerminalGame {
-  pid_t leader = -1;
-  pid_t game = -1;
-  int master = -1;
-};
-
-PseudoTerminalGame StartInPseudoTerminal(const TmuxSession& files, bool under_nohup) {
-  PseudoTerminalGame started;
-  int report[2];
-  if (::pipe(report) != 0) return started;
-  winsize size{};
-  size.ws_col = kGameColumns;
-  size.ws_row = kGameRows;
-  started.leader = ::forkpty(&started.master, nullptr, nullptr, &size);
-  if (started.leader == 0) {
-    ::close(report[0]);
-    RunGameInPseudoTerminal(files, under_nohup, report[1]);
-  }
-  ::close(report[1]);
-  if (started.leader > 0 &&
-      ::read(report[0], &started.game, sizeof started.game) != sizeof started.game) {
-    started.game = -1;
-  }
-  ::close(report[0]);
-  return started;
-}
-
 TEST_P(HangUpTest, TheGameEndsAtOnceWithoutSpinning) {
   const HangUpCase& hang_up = GetParam();
   TmuxSession files;  // only for its folders: this terminal is a bare pseudo-terminal
   WriteUsualFiles(files, 0);
-  const auto [leader, game, master] = StartInPseudoTerminal(files, hang_up.under_nohup);
+  const auto [leader, game, master] = StartInPseudoTerminal(files, hang_up.under);
   ASSERT_GE(leader, 0) << std::strerror(errno);
 
   std::string seen;
@@ -672,7 +573,7 @@ TEST_P(HangUpTest, TheGameEndsAtOnceWithoutSpinning) {
   ASSERT_EQ(ended, leader);
   ASSERT_TRUE(cpu_before.has_value());
   EXPECT_LT(CpuTime(usage) - *cpu_before, milliseconds(300)) << "busy after the terminal went away";
-  if (hang_up.under_nohup) {
+  if (hang_up.under == Under::kNohup) {
     EXPECT_TRUE(WIFEXITED(wait_status) && WEXITSTATUS(wait_status) < 128)
         << "ended by signal " << (WEXITSTATUS(wait_status) - 128);
   } else {
@@ -685,10 +586,11 @@ TEST_P(HangUpTest, TheGameEndsAtOnceWithoutSpinning) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EndToEndRobustnessTest, HangUpTest,
-                         ::testing::Values(HangUpCase{false, false, "OnTheMenu"},
-                                           HangUpCase{false, true, "DuringAGame"},
-                                           HangUpCase{true, false, "OnTheMenuUnderNohup"},
-                                           HangUpCase{true, true, "DuringAGameUnderNohup"}),
+                         ::testing::Values(HangUpCase{Under::kNothing, false, "OnTheMenu"},
+                                           HangUpCase{Under::kNothing, true, "DuringAGame"},
+                                           HangUpCase{Under::kNohup, false, "OnTheMenuUnderNohup"},
+                                           HangUpCase{Under::kNohup, true,
+                                                      "DuringAGameUnderNohup"}),
                          [](const auto& test) { return std::string(test.param.name); });
 
 // Whether the process is held in a write or in a wait for its output to be taken, from the
@@ -709,7 +611,7 @@ bool HeldByItsOutput(pid_t pid) {
 TEST(EndToEndRobustnessTest, AnEndingSignalEndsTheGameWhileItsOutputIsHeld) {
   TmuxSession files;  // only for its folders: this terminal is a bare pseudo-terminal
   WriteUsualFiles(files, 0);
-  const auto [game, reported, master] = StartInPseudoTerminal(files, false);
+  const auto [game, reported, master] = StartInPseudoTerminal(files, Under::kNothing);
   ASSERT_GE(game, 0) << std::strerror(errno);
   std::string seen;
   const bool ready = reported > 0 && ReadUntil(master, "Welcome to Vorlix", seen);

@@ -399,12 +399,10 @@ std::string TmuxSession::Format(const std::string& format) const {
 }
 
 void TmuxSession::WriteScripts() const {
-  const std::string sanitizers =
-      "ASAN_OPTIONS='log_path=" + (logs_ / "asan").string() +
-      (options_.sanitizer_options.empty() ? "" : ":" + options_.sanitizer_options) +
-      "'; export ASAN_OPTIONS\n"
-      "UBSAN_OPTIONS='log_path=" +
-      (logs_ / "ubsan").string() + ":print_stacktrace=1'; export UBSAN_OPTIONS\n";
+  const std::string sanitizers = "ASAN_OPTIONS=" + Quoted(AsanOptions()) +
+                                 "; export ASAN_OPTIONS\n"
+                                 "UBSAN_OPTIONS=" +
+                                 Quoted(UbsanOptions()) + "; export UBSAN_OPTIONS\n";
   // No core files: a game ended by a crash signal is expected here.
   std::ofstream game(logs_ / "game.sh");
   game << "ulimit -c 0\n"
@@ -716,6 +714,15 @@ void TmuxSession::ExpectTerminalRestored() const {
         << text;
   }
   ExpectNoSanitizerReport();
+}
+
+std::string TmuxSession::AsanOptions() const {
+  return "log_path=" + (logs_ / "asan").string() +
+         (options_.sanitizer_options.empty() ? "" : ":" + options_.sanitizer_options);
+}
+
+std::string TmuxSession::UbsanOptions() const {
+  return "log_path=" + (logs_ / "ubsan").string() + ":print_stacktrace=1";
 }
 
 std::string TmuxSession::SanitizerReports() const {

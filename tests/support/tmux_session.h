@@ -196,6 +196,9 @@ class TmuxSession {
   // with echo and line editing, the cursor shown, the main screen; without an alternate screen,
   // blank under the report) and no sanitizer complained.
   void ExpectTerminalRestored() const;
+  // The sanitizers' settings for the game: reports go to files in logs(), never to the screen.
+  std::string AsanOptions() const;
+  std::string UbsanOptions() const;
   // Every report a sanitizer wrote so far, or empty.
   std::string SanitizerReports() const;
   void ExpectNoSanitizerReport() const;
