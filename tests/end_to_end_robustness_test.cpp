@@ -33,6 +33,7 @@
 
 #include "support/end_to_end.h"
 #include "support/pseudo_terminal.h"
+#include "support/save_text.h"
 #include "support/tmux_session.h"
 
 namespace {
@@ -42,8 +43,7 @@ using Clock = std::chrono::steady_clock;
 
 // A small saved game: a snake of three heading right with its head at (50, 20).
 std::string SmallSave(int score, int delay) {
-  return "[snake info]\n3 3\n50 20\n49 20\n48 20\n[food info]\n10 10\n[game info]\n" +
-         std::to_string(score) + " " + std::to_string(delay) + "\n";
+  return SaveText(kRight, {{50, 20}, {49, 20}, {48, 20}}, {10, 10}, score, delay);
 }
 
 // Every row of the screen as one text, rows that are full to the edge run on into the next, so
@@ -758,9 +758,7 @@ std::vector<HostileCase> HostileCases() {
   random_score[0] = 'x';  // so that it cannot start with a number by chance
   const std::string long_line(1 << 20, '7');
   // A saved game like any other, but for a tick of 23 days.
-  const std::string slow_save =
-      "[snake info]\n3 2\n50 20\n49 20\n[food info]\n10 10\n[game info]\n"
-      "0 2000000000\n";
+  const std::string slow_save = SaveText(kRight, {{50, 20}, {49, 20}}, {10, 10}, 0, 2000000000);
   return {
       {"RandomBytes",
        Text(random_score),
@@ -792,7 +790,7 @@ std::vector<HostileCase> HostileCases() {
        {}},
       {"NegativeNumbers",
        Text("-17\n"),
-       Text("[snake info]\n3 2\n-5 -5\n-6 -5\n[food info]\n-1 -1\n[game info]\n-3 -100\n"),
+       Text(SaveText(kRight, {{-5, -5}, {-6, -5}}, {-1, -1}, -3, -100)),
        Text("-1\n"),
        "  -17",
        true,

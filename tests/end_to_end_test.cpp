@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/save_text.h"
 #include "support/tmux_session.h"
 
 namespace {
@@ -219,8 +220,7 @@ TEST(EndToEndTest, MissingFilesAreWarnedAboutInRedBeforeTheMenu) {
 TEST(EndToEndTest, EscEndsTheGameWithoutAnotherTick) {
   TmuxSession session;
   WriteUsualFiles(session, 0);
-  session.WriteFile("save.dat",
-                    "[snake info]\n3 2\n50 20\n49 20\n[food info]\n52 20\n[game info]\n0 1000\n");
+  session.WriteFile("save.dat", SaveText(kRight, {{50, 20}, {49, 20}}, {52, 20}, 0, 1000));
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));
   session.SendText("c");
@@ -245,8 +245,7 @@ TEST(EndToEndTest, AnAltKeyIsNoEscButEscAndAKeyAfterItAre) {
   options.alternate_screen = false;  // where the end must leave the pane blank
   TmuxSession session(options);
   WriteUsualFiles(session, 0);
-  session.WriteFile("save.dat",
-                    "[snake info]\n3 2\n50 20\n49 20\n[food info]\n10 10\n[game info]\n0 100\n");
+  session.WriteFile("save.dat", SaveText(kRight, {{50, 20}, {49, 20}}, {10, 10}, 0, 100));
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));
   session.SendKeys({"M-x", "M-1", "x"});

@@ -7,10 +7,7 @@
 
 #include "snake/snake_body.h"
 #include "support/console_test.h"
-
-// The text of a "save.dat", as the game writes it.
-std::string SaveText(Direction direction, const std::vector<Point>& body, Point food, int score,
-                     int delay_ms);
+#include "support/save_text.h"
 
 class GameTest : public ConsoleTest {
  protected:
