@@ -58,20 +58,6 @@ std::string Joined(const Screen& screen) {
   return text;
 }
 
-void ExpectFrame(const Screen& screen) {
-  int missing = 0;
-  for (int x = 1; x <= 100; ++x) {
-    missing += screen.At(x, 1).glyph != "#";
-    missing += screen.At(x, 40).glyph != "#";
-  }
-  for (int y = 1; y <= 40; ++y) {
-    missing += screen.At(1, y).glyph != "#";
-    missing += screen.At(100, y).glyph != "#";
-  }
-  for (int y : {1, 26, 40}) missing += screen.Text(101, y, 53) != std::string(53, '-');
-  EXPECT_EQ(missing, 0) << "the frame is not whole:\n" << screen.ToString();
-}
-
 // Waits until the info panel shows the head somewhere else than `from`.
 ::testing::AssertionResult WaitForHeadToLeave(const TmuxSession& session, Cell from,
                                               milliseconds timeout = TmuxSession::kPatience) {
@@ -87,7 +73,7 @@ void ExpectFrame(const Screen& screen) {
 // Starts a new game from the menu and waits until the snake runs.
 ::testing::AssertionResult StartRunningGame(const TmuxSession& session) {
   session.SendText("p");
-  if (auto shown = session.WaitForText(119, 3, "Level: 0"); !shown) return shown;
+  if (auto shown = session.WaitForText(kLevelLine, "Level: 0"); !shown) return shown;
   const std::optional<Cell> head = ShownHead(session.Capture());
   if (!head) return ::testing::AssertionFailure() << "no head position in the info panel";
   session.SendText(" ");
@@ -170,7 +156,7 @@ TEST(EndToEndRobustnessTest, ShrinkingTheWindowHoldsTheGameUntilItGrowsBack) {
                                        << still_held.ToString();
 
   session.Resize(155, 42);
-  ASSERT_TRUE(session.WaitForText(119, 3, "Level: 0"));
+  ASSERT_TRUE(session.WaitForText(kLevelLine, "Level: 0"));
   const Screen back = session.Capture();
   ExpectFrame(back);
   EXPECT_FALSE(back.Contains("needs a terminal")) << "the message is gone";
@@ -190,7 +176,7 @@ TEST(EndToEndRobustnessTest, AWindowGrownBackShowsExactlyWhatItShowedBefore) {
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));
   session.SendText("c");
-  ASSERT_TRUE(session.WaitForText(137, 12, "( 50,  20)"));
+  ASSERT_TRUE(session.WaitForText(kHeadCell, "( 50,  20)"));
 
   // Waiting for the start key.
   {
@@ -205,7 +191,7 @@ TEST(EndToEndRobustnessTest, AWindowGrownBackShowsExactlyWhatItShowedBefore) {
 
   // Playing: the first step comes at once, the next three seconds later.
   session.SendText(" ");
-  ASSERT_TRUE(session.WaitForText(137, 12, "( 51,  20)"));
+  ASSERT_TRUE(session.WaitForText(kHeadCell, "( 51,  20)"));
   const auto stepped = Clock::now();
   const Screen before = session.CaptureWithColours();
   session.Resize(120, 30);
@@ -225,7 +211,8 @@ TEST(EndToEndRobustnessTest, AWindowGrownBackShowsExactlyWhatItShowedBefore) {
   ASSERT_TRUE(session.WaitForScreen(before, milliseconds(1000)));
   EXPECT_LT(Clock::now() - stepped, milliseconds(2900))
       << "too slow to tell the repaint from the next step";
-  ASSERT_TRUE(session.WaitForText(137, 12, "( 52,  20)", milliseconds(6000))) << "the game goes on";
+  ASSERT_TRUE(session.WaitForText(kHeadCell, "( 52,  20)", milliseconds(6000)))
+      << "the game goes on";
   // Esc would wait for the end of the next three-second step; a signal ends it at once.
   ASSERT_NO_FATAL_FAILURE(SendToGame(session, SIGTERM));
   ASSERT_NO_FATAL_FAILURE(ExpectGameEnd(session, 128 + SIGTERM));
@@ -264,7 +251,7 @@ TEST_P(SignalEndingTest, EndsByTheSignalWithTheTerminalGivenBack) {
   }
   if (ending.place == Place::Help) {
     session.SendText("h");
-    ASSERT_TRUE(session.WaitForText(5, 5, "HOW TO PLAY"));  // typing on, letter by letter
+    ASSERT_TRUE(session.WaitForText(kHelpStart, "HOW TO PLAY"));  // typing on, letter by letter
   }
   ASSERT_NO_FATAL_FAILURE(SendToGame(session, ending.signal_number));
   ASSERT_NO_FATAL_FAILURE(ExpectGameEnd(session, 128 + ending.signal_number));
@@ -485,7 +472,7 @@ TEST(EndToEndRobustnessTest, CtrlZGivesTheTerminalBackAndFgBringsTheGameBackExac
   session.SendText("x");
   ASSERT_TRUE(session.WaitForText(25, 6, "*"));
   session.SendText("h");
-  ASSERT_TRUE(session.WaitForText(5, 36, "Press any key to continue.", milliseconds(15000)));
+  ASSERT_TRUE(session.WaitForText(kHelpPrompt, "Press any key to continue.", milliseconds(15000)));
   ASSERT_TRUE(ContinueToMenu(session));
 
   // Suspended in the middle of a game: it comes back and plays on.
@@ -495,7 +482,7 @@ TEST(EndToEndRobustnessTest, CtrlZGivesTheTerminalBackAndFgBringsTheGameBackExac
   ASSERT_NO_FATAL_FAILURE(ExpectCookedTerminal(session));
   session.SendText("fg");
   session.SendKeys({"Enter"});
-  ASSERT_TRUE(session.WaitForText(119, 3, "Level: 0"));
+  ASSERT_TRUE(session.WaitForText(kLevelLine, "Level: 0"));
   ExpectFrame(session.Capture());
   const std::optional<Cell> head = ShownHead(session.Capture());
   ASSERT_TRUE(head.has_value());
@@ -730,7 +717,7 @@ struct HostileCase {
   const char* shown_best;
   // Whether the help text is short enough to leave the frame standing.
   bool help_keeps_frame;
-  // A text the help shows at (5, 5), if known.
+  // A text the help shows on its first line, if known.
   const char* help_start;
   // Things under the names the game once used for its temporary files, to be left alone.
   std::vector<Planted> planted;
@@ -940,31 +927,32 @@ TEST_P(HostileFilesTest, TheGameShowsThemHarmlesslyAndGoesOn) {
   ASSERT_TRUE(WaitForMenu(session));
   const std::string title = session.PaneTitle();
   if (hostile.save.plain) {
-    ASSERT_TRUE(session.WaitForText(44, 21, "Continue(C)"))
+    ASSERT_TRUE(session.WaitForText(kContinueItem, "Continue(C)"))
         << "a saved game in a plain file counts as there, whatever it holds";
   } else {
-    ASSERT_TRUE(session.WaitForText(46, 21, "Help(H)")) << "no Continue without a saved game";
+    ASSERT_TRUE(session.WaitForText(HelpItem(false), "Help(H)"))
+        << "no Continue without a saved game";
   }
 
   // The saved game is turned away, and the menu comes back.
   session.SendText("c");
   ASSERT_TRUE(session.WaitForColoured("the damaged archive in red", [](const Screen& screen) {
-    return screen.TextAt(31, 20, "The game archive is DAMAGED!") &&
-           screen.Foreground(31, 20) == kRed;
+    return screen.TextAt(kDamagedLine, "The game archive is DAMAGED!") &&
+           screen.Foreground(kDamagedLine) == kRed;
   }));
   ASSERT_TRUE(WaitForMenu(session));
   ExpectUntouched(session, "save.dat", hostile.save);
 
   // The help shows every byte as a character; none of them acts on the terminal.
   session.SendText("h");
-  ASSERT_TRUE(session.WaitForText(5, 36, "Press any key to continue.", milliseconds(20000)));
+  ASSERT_TRUE(session.WaitForText(kHelpPrompt, "Press any key to continue.", milliseconds(20000)));
   {
     const Screen screen = session.Capture();
     if (hostile.help_keeps_frame) ExpectFrame(screen);
     if (!hostile.help.plain) {
       EXPECT_TRUE(screen.TextAt(33, 14, "Cannot find the file \"help.txt\" !")) << screen.Row(14);
     } else if (hostile.help_start != nullptr) {
-      EXPECT_TRUE(screen.TextAt(5, 5, hostile.help_start)) << screen.Row(5);
+      EXPECT_TRUE(screen.TextAt(kHelpStart, hostile.help_start)) << screen.Row(kHelpStart.y);
     }
     EXPECT_EQ(session.PaneTitle(), title) << "the window title was changed";
     EXPECT_TRUE(session.AlternateScreen()) << "the alternate screen was left";
@@ -975,27 +963,26 @@ TEST_P(HostileFilesTest, TheGameShowsThemHarmlesslyAndGoesOn) {
 
   // A game: the best score as read, then a point, a save, and a new best score.
   session.SendText("p");
-  ASSERT_TRUE(session.WaitForText(119, 7, std::string("High score: ") + hostile.shown_best));
+  ASSERT_TRUE(session.WaitForText(kBestLine, std::string("High score: ") + hostile.shown_best));
   session.SendKeys({"Space", "u", "s"});
-  ASSERT_TRUE(session.WaitForText(113, 13, "Save the game and continue?"));
+  ASSERT_TRUE(session.WaitForText(kSaveQuestion, "Save the game and continue?"));
   session.SendKeys({"y"});
   if (hostile.save.kind == Hostile::Kind::kFolder) {
-    ASSERT_TRUE(session.WaitForText(113, 17, "Cannot write the file \"save.dat\" !"));
+    ASSERT_TRUE(session.WaitForText(kSaveFailure, "Cannot write the file \"save.dat\" !"));
   }
   session.SendKeys({"Escape"});
   ASSERT_TRUE(WaitForGameOver(session));
   {
     const Screen screen = session.Capture();
-    EXPECT_TRUE(screen.TextAt(117, 13, "New High Score: ")) << screen.ToString();
-    int best = -1;
-    std::sscanf(screen.Text(133, 13, 8).c_str(), "%d", &best);
+    EXPECT_TRUE(screen.TextAt(kNewBestLine, "New High Score: ")) << screen.ToString();
+    const int best = ShownNumber(screen, kNewBestLine, "New High Score: ");
     EXPECT_GE(best, 1);
     if (hostile.score.reads) {
       EXPECT_EQ(session.ReadFile("score.dat"), std::to_string(best) + "\n");
       EXPECT_TRUE(std::filesystem::is_regular_file(
           std::filesystem::symlink_status(session.folder() / "score.dat")));
     } else {
-      EXPECT_TRUE(screen.TextAt(117, 16, "Cannot write the file \"score.dat\" !"));
+      EXPECT_TRUE(screen.TextAt(kBestFailure, "Cannot write the file \"score.dat\" !"));
       ExpectUntouched(session, "score.dat", hostile.score);
     }
   }
@@ -1042,11 +1029,11 @@ TEST(EndToEndRobustnessTest, UnreadableFilesAreTakenAsMissing) {
   ASSERT_TRUE(session.WaitForText(0, 1, "Warning: Cannot find the file \"score.dat\" !"));
   ASSERT_TRUE(WaitForMenu(session));
   session.SendText("p");
-  ASSERT_TRUE(session.WaitForText(119, 7, "High score:     0"));
+  ASSERT_TRUE(session.WaitForText(kBestLine, "High score:     0"));
   // A best score the game could not read is never written over.
   session.SendKeys({"Space", "u", "Escape"});
   ASSERT_TRUE(WaitForGameOver(session));
-  EXPECT_TRUE(session.Capture().TextAt(117, 16, "Cannot write the file \"score.dat\" !"));
+  EXPECT_TRUE(session.Capture().TextAt(kBestFailure, "Cannot write the file \"score.dat\" !"));
   ASSERT_TRUE(ContinueToMenu(session));
   ASSERT_NO_FATAL_FAILURE(QuitFromMenu(session));
   std::filesystem::permissions(session.folder() / "score.dat", std::filesystem::perms::owner_read);
@@ -1069,13 +1056,13 @@ TEST(EndToEndRobustnessTest, WhenNothingCanBeWrittenTheGameSaysSoAndGoesOn) {
   ASSERT_TRUE(StartRunningGame(session));
 
   session.SendText("uuu");
-  ASSERT_TRUE(session.WaitForText(119, 5, "Your score:     3"));
+  ASSERT_TRUE(session.WaitForText(kScoreLine, "Your score:     3"));
   session.SendText("s");
-  ASSERT_TRUE(session.WaitForText(113, 13, "Save the game and continue?"));
+  ASSERT_TRUE(session.WaitForText(kSaveQuestion, "Save the game and continue?"));
   session.SendText("y");
   ASSERT_TRUE(session.WaitForColoured("the save failing in red", [](const Screen& screen) {
-    return screen.TextAt(113, 17, "Cannot write the file \"save.dat\" !") &&
-           screen.Foreground(113, 17) == kRed;
+    return screen.TextAt(kSaveFailure, "Cannot write the file \"save.dat\" !") &&
+           screen.Foreground(kSaveFailure) == kRed;
   }));
   // After the message the game plays on.
   ASSERT_TRUE(session.WaitFor("the game going on", [](const Screen& screen) {
@@ -1090,13 +1077,13 @@ TEST(EndToEndRobustnessTest, WhenNothingCanBeWrittenTheGameSaysSoAndGoesOn) {
   ASSERT_TRUE(WaitForGameOver(session));
   {
     const Screen screen = session.CaptureWithColours();
-    EXPECT_TRUE(screen.TextAt(117, 13, "New High Score: 3 !")) << screen.ToString();
-    EXPECT_TRUE(screen.TextAt(117, 16, "Cannot write the file \"score.dat\" !"))
+    EXPECT_TRUE(screen.TextAt(kNewBestLine, "New High Score: 3 !")) << screen.ToString();
+    EXPECT_TRUE(screen.TextAt(kBestFailure, "Cannot write the file \"score.dat\" !"))
         << screen.ToString();
-    EXPECT_EQ(screen.Foreground(117, 16), kRed);
+    EXPECT_EQ(screen.Foreground(kBestFailure), kRed);
   }
   session.SendText(" ");
-  ASSERT_TRUE(session.WaitForText(44, 21, "Continue(C)"));
+  ASSERT_TRUE(session.WaitForText(kContinueItem, "Continue(C)"));
   ASSERT_NO_FATAL_FAILURE(QuitFromMenu(session));
 
   EXPECT_EQ(session.ReadFile("score.dat"), "2\n");

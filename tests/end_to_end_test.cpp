@@ -30,45 +30,28 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// The '#' border round the playfield and the '-' rules of the side panel.
-void ExpectFrame(const Screen& screen) {
-  for (int x = 1; x <= 100; ++x) {
-    EXPECT_EQ(screen.At(x, 1).glyph, "#") << "top border at x " << x;
-    EXPECT_EQ(screen.At(x, 40).glyph, "#") << "bottom border at x " << x;
-  }
-  for (int y = 1; y <= 40; ++y) {
-    EXPECT_EQ(screen.At(1, y).glyph, "#") << "left border at y " << y;
-    EXPECT_EQ(screen.At(100, y).glyph, "#") << "right border at y " << y;
-  }
-  for (int y : {1, 26, 40}) {
-    EXPECT_EQ(screen.Text(101, y, 53), std::string(53, '-')) << "panel rule on row " << y;
-    EXPECT_EQ(screen.At(154, y).glyph, " ") << "the rule ends at x 153";
-  }
-  EXPECT_EQ(screen.At(0, 1).glyph, " ") << "nothing left of the border";
-}
-
 void ExpectCredits(const Screen& screen) {
-  EXPECT_TRUE(screen.TextAt(114, 30, "Vorlix"));
-  EXPECT_TRUE(screen.TextAt(118, 34, "Programmed by Belmor"));
-  EXPECT_TRUE(screen.TextAt(123, 36, "2021.9.13"));
-  EXPECT_EQ(screen.Foreground(114, 30), kLightMagenta);
+  EXPECT_TRUE(screen.TextAt(kCreditsTitle, "Vorlix"));
+  EXPECT_TRUE(screen.TextAt(kCreditsAuthor, "Programmed by Belmor"));
+  EXPECT_TRUE(screen.TextAt(kCreditsDate, "2021.9.13"));
+  EXPECT_EQ(screen.Foreground(kCreditsTitle), kLightMagenta);
   EXPECT_EQ(screen.Foreground(137, 34), kLightMagenta);
   EXPECT_EQ(screen.Foreground(131, 36), kLightMagenta);
 }
 
 // The menu's items, with the saved game's line or without it.
 void ExpectMenuItems(const Screen& screen, bool has_save) {
-  EXPECT_TRUE(screen.TextAt(46, 19, "Play(P)"));
+  EXPECT_TRUE(screen.TextAt(kPlayItem, "Play(P)"));
   if (has_save) {
-    EXPECT_TRUE(screen.TextAt(44, 21, "Continue(C)"));
-    EXPECT_TRUE(screen.TextAt(46, 23, "Help(H)"));
-    EXPECT_TRUE(screen.TextAt(45, 26, "Quit(Esc)"));
-    EXPECT_EQ(screen.Foreground(45, 26), kDarkGrey);
+    EXPECT_TRUE(screen.TextAt(kContinueItem, "Continue(C)"));
+    EXPECT_TRUE(screen.TextAt(HelpItem(true), "Help(H)"));
+    EXPECT_TRUE(screen.TextAt(QuitItem(true), "Quit(Esc)"));
+    EXPECT_EQ(screen.Foreground(QuitItem(true)), kDarkGrey);
   } else {
     EXPECT_FALSE(screen.Contains("Continue(C)"));
-    EXPECT_TRUE(screen.TextAt(46, 21, "Help(H)"));
-    EXPECT_TRUE(screen.TextAt(45, 24, "Quit(Esc)"));
-    EXPECT_EQ(screen.Foreground(45, 24), kDarkGrey);
+    EXPECT_TRUE(screen.TextAt(HelpItem(false), "Help(H)"));
+    EXPECT_TRUE(screen.TextAt(QuitItem(false), "Quit(Esc)"));
+    EXPECT_EQ(screen.Foreground(QuitItem(false)), kDarkGrey);
   }
 }
 
@@ -102,12 +85,6 @@ int Sign(int value) {
         if (step_y < -19) step_y += 38;
         return Sign(step_x) == dx && Sign(step_y) == dy;
       });
-}
-
-int ShownNumber(const Screen& screen, int x, int y, int length) {
-  int value = -1;
-  std::sscanf(screen.Text(x, y, length).c_str(), "%d", &value);
-  return value;
 }
 
 // "save.dat" as the game writes it: its sections, the snake head first, nothing else.
@@ -156,7 +133,7 @@ TEST(EndToEndTest, StartsAtTheMenuAndEscSaysFarewellAndGivesTheTerminalBack) {
   ExpectFrame(menu);
   ExpectCredits(menu);
   ExpectMenuItems(menu, false);
-  EXPECT_EQ(menu.Foreground(31, 14), kGreen) << "\"Welcome to Vorlix\" is green";
+  EXPECT_EQ(menu.Foreground(kWelcomeLine), kGreen) << "\"Welcome to Vorlix\" is green";
   EXPECT_EQ(menu.Foreground(47, 14), kGreen);
   EXPECT_FALSE(menu.Contains("Loading")) << "the loading line is gone";
   EXPECT_FALSE(menu.Contains("Warning")) << "no warning with every file there";
@@ -206,7 +183,7 @@ TEST(EndToEndTest, MissingFilesAreWarnedAboutInRedBeforeTheMenu) {
   // Help without its file says so, and the menu comes back.
   session.SendText("h");
   ASSERT_TRUE(session.WaitForText(33, 14, "Cannot find the file \"help.txt\" !"));
-  ASSERT_TRUE(session.WaitForText(5, 36, "Press any key to continue."));
+  ASSERT_TRUE(session.WaitForText(kHelpPrompt, "Press any key to continue."));
   session.SendText(" ");
   ASSERT_TRUE(WaitForMenu(session));
 
@@ -224,14 +201,14 @@ TEST(EndToEndTest, EscEndsTheGameWithoutAnotherTick) {
   session.StartGame();
   ASSERT_TRUE(WaitForMenu(session));
   session.SendText("c");
-  ASSERT_TRUE(session.WaitForText(137, 12, "( 50,  20)"));
+  ASSERT_TRUE(session.WaitForText(kHeadCell, "( 50,  20)"));
   session.SendText(" ");
-  ASSERT_TRUE(session.WaitForText(137, 12, "( 51,  20)")) << "the first tick runs at once";
+  ASSERT_TRUE(session.WaitForText(kHeadCell, "( 51,  20)")) << "the first tick runs at once";
   std::this_thread::sleep_for(milliseconds(300));
   session.SendKeys({"Escape"});
   ASSERT_TRUE(WaitForGameOver(session));
   const Screen screen = session.Capture();
-  EXPECT_TRUE(screen.TextAt(117, 12, "Final score:        0")) << screen.ToString();
+  EXPECT_TRUE(screen.TextAt(kFinalScoreLine, "Final score:        0")) << screen.ToString();
   EXPECT_TRUE(screen.TextAt(52, 20, "$")) << "the food was not eaten";
   ASSERT_TRUE(ContinueToMenu(session));
   ASSERT_NO_FATAL_FAILURE(QuitFromMenu(session));
@@ -291,17 +268,18 @@ TEST_P(WholeSessionTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
 
   // The help, typed into the playfield, then the way back.
   session.SendText("h");
-  ASSERT_TRUE(session.WaitForText(5, 36, "Press any key to continue.", milliseconds(15000)));
+  ASSERT_TRUE(session.WaitForText(kHelpPrompt, "Press any key to continue.", milliseconds(15000)));
   {
     const Screen screen = session.CaptureWithColours();
     const std::vector<std::string> lines = Lines(help);
     ASSERT_GE(lines.size(), 3u);
     for (std::size_t i = 0; i < lines.size() && 5 + i < 36; ++i) {
-      EXPECT_EQ(screen.Text(5, 5 + static_cast<int>(i), static_cast<int>(lines[i].size())),
+      EXPECT_EQ(screen.Text(kHelpStart.x, kHelpStart.y + static_cast<int>(i),
+                            static_cast<int>(lines[i].size())),
                 lines[i])
           << "help line " << i;
     }
-    EXPECT_EQ(screen.Foreground(5, 5), kLightCyan) << "the help text is light cyan";
+    EXPECT_EQ(screen.Foreground(kHelpStart), kLightCyan) << "the help text is light cyan";
     EXPECT_FALSE(screen.Contains("Welcome")) << "the help replaces the menu";
     ExpectFrame(screen);
   }
@@ -310,15 +288,15 @@ TEST_P(WholeSessionTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
 
   // A new game: the panels, then a start with an arrow key and turns with arrows and letters.
   session.SendText("p");
-  ASSERT_TRUE(session.WaitForText(119, 3, "Level: 0"));
+  ASSERT_TRUE(session.WaitForText(kLevelLine, "Level: 0"));
   {
     const Screen screen = session.CaptureWithColours();
-    EXPECT_TRUE(screen.TextAt(119, 5, "Your score:     0"));
-    EXPECT_TRUE(screen.TextAt(119, 7, "High score:     0"));
-    EXPECT_TRUE(screen.TextAt(112, 10, "Snake:"));
-    EXPECT_EQ(screen.Foreground(112, 10), kDarkGrey) << "the info panel is dark grey";
-    EXPECT_TRUE(screen.TextAt(112, 22, "Delay:  100 ms"));
-    EXPECT_TRUE(ShownHead(screen).has_value()) << screen.Text(112, 12, 40);
+    EXPECT_TRUE(screen.TextAt(kScoreLine, "Your score:     0"));
+    EXPECT_TRUE(screen.TextAt(kBestLine, "High score:     0"));
+    EXPECT_TRUE(screen.TextAt(kSnakeTitle, "Snake:"));
+    EXPECT_EQ(screen.Foreground(kSnakeTitle), kDarkGrey) << "the info panel is dark grey";
+    EXPECT_TRUE(screen.TextAt(kDelayLine, "Delay:  100 ms"));
+    EXPECT_TRUE(ShownHead(screen).has_value()) << screen.Row(kHeadCell.y);
     EXPECT_TRUE(screen.Contains("*"));
     EXPECT_TRUE(screen.Contains("$"));
     EXPECT_FALSE(screen.Contains("Welcome"));
@@ -349,14 +327,14 @@ TEST_P(WholeSessionTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
   // Three points by U: the score goes up and shows in light green above the best.
   session.SendText("uuu");
   ASSERT_TRUE(session.WaitFor("a score of 3 or more", [](const Screen& screen) {
-    return screen.TextAt(119, 5, "Your score:") && ShownNumber(screen, 130, 5, 6) >= 3;
+    return ShownNumber(screen, kScoreLine, "Your score:") >= 3;
   }));
-  EXPECT_EQ(session.CaptureWithColours().Foreground(119, 5), kLightGreen);
+  EXPECT_EQ(session.CaptureWithColours().Foreground(kScoreLine), kLightGreen);
 
   // Save and play on.
   session.SendText("s");
-  ASSERT_TRUE(session.WaitForText(113, 13, "Save the game and continue?"));
-  EXPECT_TRUE(session.Capture().TextAt(121, 15, "(Y) or (Esc)"));
+  ASSERT_TRUE(session.WaitForText(kSaveQuestion, "Save the game and continue?"));
+  EXPECT_TRUE(session.Capture().TextAt(kSaveAnswers, "(Y) or (Esc)"));
   EXPECT_FALSE(session.Exists("save.dat"));
   session.SendText("y");
   ASSERT_TRUE(session.WaitFor("the game going on after the save", [](const Screen& screen) {
@@ -380,10 +358,10 @@ TEST_P(WholeSessionTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
   int best = -1;
   {
     const Screen screen = session.CaptureWithColours();
-    EXPECT_TRUE(screen.TextAt(121, 8, "GAME OVER !"));
-    EXPECT_EQ(screen.Foreground(121, 8), kRed);
-    ASSERT_TRUE(screen.TextAt(117, 13, "New High Score: ")) << screen.ToString();
-    best = ShownNumber(screen, 133, 13, 8);
+    EXPECT_TRUE(screen.TextAt(kGameOverTitle, "GAME OVER !"));
+    EXPECT_EQ(screen.Foreground(kGameOverTitle), kRed);
+    ASSERT_TRUE(screen.TextAt(kNewBestLine, "New High Score: ")) << screen.ToString();
+    best = ShownNumber(screen, kNewBestLine, "New High Score: ");
     EXPECT_GE(best, static_cast<int>(saved->body.size()) - 2);
     EXPECT_FALSE(screen.Contains("Level:")) << "the side panel is cleared";
   }
@@ -391,21 +369,22 @@ TEST_P(WholeSessionTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
 
   // Back at the menu, which now offers the saved game.
   session.SendText("x");
-  ASSERT_TRUE(session.WaitForText(44, 21, "Continue(C)"));
+  ASSERT_TRUE(session.WaitForText(kContinueItem, "Continue(C)"));
   ExpectMenuItems(session.CaptureWithColours(), true);
 
   // The continued game starts where the save was made.
   session.SendText("c");
-  ASSERT_TRUE(session.WaitForText(119, 3, "Level: 0"));
+  ASSERT_TRUE(session.WaitForText(kLevelLine, "Level: 0"));
   {
     const Screen screen = session.Capture();
-    EXPECT_TRUE(screen.TextAt(137, 12, FormatHead(saved->body.front())))
-        << "head shown as " << screen.Text(137, 12, 10);
-    EXPECT_TRUE(screen.TextAt(119, 5, "Your score: ")) << screen.Row(5);
-    EXPECT_EQ(ShownNumber(screen, 131, 5, 5), saved->score);
-    EXPECT_EQ(ShownNumber(screen, 131, 7, 5), best) << "the best score of this session";
-    EXPECT_EQ(ShownNumber(screen, 129, 14, 6), static_cast<int>(saved->body.size()))
-        << "length " << screen.Text(112, 14, 30);
+    EXPECT_TRUE(screen.TextAt(kHeadCell, FormatHead(saved->body.front())))
+        << "head shown as " << screen.Text(kHeadCell, 10);
+    EXPECT_TRUE(screen.TextAt(kScoreLine, "Your score: ")) << screen.Row(kScoreLine.y);
+    EXPECT_EQ(ShownNumber(screen, kScoreLine, "Your score: "), saved->score);
+    EXPECT_EQ(ShownNumber(screen, kBestLine, "High score: "), best)
+        << "the best score of this session";
+    EXPECT_EQ(ShownNumber(screen, kLengthLabel, "length:"), static_cast<int>(saved->body.size()))
+        << "length " << screen.Row(kLengthLabel.y);
     for (const Cell& cell : saved->body) {
       EXPECT_EQ(screen.At(cell.x, cell.y).glyph, "*") << "body cell " << FormatHead(cell);
     }
@@ -419,19 +398,19 @@ TEST_P(WholeSessionTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
   EXPECT_TRUE(session.WaitForBlackAroundTheGame());
   {
     const Screen screen = session.Capture();
-    EXPECT_TRUE(screen.TextAt(121, 8, "GAME OVER !"));
+    EXPECT_TRUE(screen.TextAt(kGameOverTitle, "GAME OVER !"));
     if (final_score > best) {
-      EXPECT_TRUE(screen.TextAt(117, 13, "New High Score: " + std::to_string(final_score)));
+      EXPECT_TRUE(screen.TextAt(kNewBestLine, "New High Score: " + std::to_string(final_score)));
       best = final_score;
     } else {
-      EXPECT_TRUE(screen.TextAt(117, 12, "Final score:")) << screen.ToString();
-      EXPECT_EQ(ShownNumber(screen, 136, 12, 8), final_score);
-      EXPECT_TRUE(screen.TextAt(117, 14, "High score:"));
-      EXPECT_EQ(ShownNumber(screen, 136, 14, 8), best);
+      EXPECT_TRUE(screen.TextAt(kFinalScoreLine, "Final score:")) << screen.ToString();
+      EXPECT_EQ(ShownNumber(screen, kFinalScoreLine, "Final score:"), final_score);
+      EXPECT_TRUE(screen.TextAt(kOldBestLine, "High score:"));
+      EXPECT_EQ(ShownNumber(screen, kOldBestLine, "High score:"), best);
     }
   }
   session.SendText("x");
-  ASSERT_TRUE(session.WaitForText(44, 21, "Continue(C)"));
+  ASSERT_TRUE(session.WaitForText(kContinueItem, "Continue(C)"));
 
   ASSERT_NO_FATAL_FAILURE(QuitFromMenu(session));
   EXPECT_EQ(session.ReadFile("save.dat"), saved_text) << "continuing leaves the save as it was";
@@ -470,14 +449,14 @@ TEST(EndToEndTest, TheInstalledCommandPlaysInThePlayersDataFolderFromAnyFolder) 
   first.StartGame();
   ASSERT_TRUE(WaitForMenu(first));
   first.SendText("h");
-  ASSERT_TRUE(first.WaitForText(5, 36, "Press any key to continue."));
-  EXPECT_TRUE(first.Capture().TextAt(5, 5, "INSTALLED HELP"));
+  ASSERT_TRUE(first.WaitForText(kHelpPrompt, "Press any key to continue."));
+  EXPECT_TRUE(first.Capture().TextAt(kHelpStart, "INSTALLED HELP"));
   EXPECT_TRUE(first.Capture().TextAt(5, 7, "  Eat the $."));
   first.SendText("q");
   ASSERT_TRUE(WaitForMenu(first));
   first.SendKeys({"p", "Space"});
   first.SendText("uu");
-  ASSERT_TRUE(first.WaitForText(119, 5, "Your score:     2"));
+  ASSERT_TRUE(first.WaitForText(kScoreLine, "Your score:     2"));
   ASSERT_NO_FATAL_FAILURE(EndGameAndQuit(first));
   EXPECT_EQ(first.ReadFile(data + "score.dat"), "2\n");
   EXPECT_FALSE(first.Exists("score.dat")) << "nothing is kept in the folder it started from";
@@ -488,7 +467,7 @@ TEST(EndToEndTest, TheInstalledCommandPlaysInThePlayersDataFolderFromAnyFolder) 
   second.StartGame();
   ASSERT_TRUE(WaitForMenu(second));
   second.SendKeys({"p", "Space"});
-  ASSERT_TRUE(second.WaitForText(119, 7, "High score:     2"));
+  ASSERT_TRUE(second.WaitForText(kBestLine, "High score:     2"));
   ASSERT_NO_FATAL_FAILURE(EndGameAndQuit(second));
   EXPECT_EQ(first.ReadFile(data + "help.txt"), "my own help\n");
   EXPECT_FALSE(second.Exists("score.dat"));

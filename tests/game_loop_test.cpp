@@ -53,9 +53,9 @@ TEST_F(GameLoop, NewGameDrawsSnakeAndFoodFromTheRandomOrderAndWaitsForAKey) {
     checked = true;
     EXPECT_EQ(t.CharAt(start.snake.x, start.snake.y), '*');
     EXPECT_EQ(t.CharAt(start.food.x, start.food.y), '$');
-    EXPECT_EQ(t.TextAt(119, 5, 17), "Your score:     0");
-    EXPECT_EQ(t.TextAt(120, 14, 10), "length:  2");
-    EXPECT_EQ(t.TextAt(112, 22, 14), "Delay:  100 ms");
+    EXPECT_EQ(TextAt(t, kScoreLine, 17), "Your score:     0");
+    EXPECT_EQ(TextAt(t, kLengthLabel, 10), "length:  2");
+    EXPECT_EQ(TextAt(t, kDelayLine, 14), "Delay:  100 ms");
     EXPECT_EQ(t.CharAt(1, 1), '#');
   };
   KeyAt(5000, 'x');
@@ -64,9 +64,9 @@ TEST_F(GameLoop, NewGameDrawsSnakeAndFoodFromTheRandomOrderAndWaitsForAKey) {
   RunGame(false);
   EXPECT_TRUE(checked);
   EXPECT_TRUE(frames.empty()) << "no tick before the start key, and none after Esc";
-  EXPECT_EQ(Text(121, 8, 11), "GAME OVER !");
-  EXPECT_EQ(Row(12).substr(117), "Final score:        0");
-  EXPECT_EQ(Row(14).substr(117), "High score:         0");
+  EXPECT_EQ(Text(kGameOverTitle, 11), "GAME OVER !");
+  EXPECT_EQ(RowFrom(kFinalScoreLine), "Final score:        0");
+  EXPECT_EQ(RowFrom(kOldBestLine), "High score:         0");
 }
 
 TEST_F(GameLoop, TheFirstTickMovesRightAndKeysOutsideTheTableCostNothing) {
@@ -161,11 +161,11 @@ TEST_F(GameLoop, TenGrowKeysScoreTenPointsWithoutMovingTheFood) {
   RunGame(false);
   ASSERT_EQ(frames.size(), 10u);
   const ScreenModel& last = frames.at(9);
-  EXPECT_EQ(last.Row(5).substr(119, 17), "Your score:    10");
-  EXPECT_EQ(last.Row(14).substr(120, 11), "length:  12");
-  EXPECT_EQ(last.Row(22).substr(112, 14), "Delay:   90 ms");
+  EXPECT_EQ(TextAt(last, kScoreLine, 17), "Your score:    10");
+  EXPECT_EQ(TextAt(last, kLengthLabel, 11), "length:  12");
+  EXPECT_EQ(TextAt(last, kDelayLine, 14), "Delay:   90 ms");
   EXPECT_EQ(last.At(start.food.x, start.food.y).ch, '$');
-  EXPECT_EQ(Text(117, 13, 20), "New High Score: 10 !");
+  EXPECT_EQ(Text(kNewBestLine, 20), "New High Score: 10 !");
 }
 
 TEST_F(GameLoop, EatingShowsTheNewFoodAtOnceAndTheLongerTailOnTheNextTick) {
@@ -180,7 +180,7 @@ TEST_F(GameLoop, EatingShowsTheNewFoodAtOnceAndTheLongerTailOnTheNextTick) {
   RunGame(true);
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[0].At(food_x, food_y).ch, '$');
-  EXPECT_EQ(frames[0].Row(5).substr(119, 17), "Your score:     1");
+  EXPECT_EQ(TextAt(frames[0], kScoreLine, 17), "Your score:     1");
   EXPECT_EQ(frames[0].Row(20).substr(48, 4), " ***");  // the tail left 48 on the move
   EXPECT_EQ(frames[1].Row(20).substr(48, 5), " ****") << "the tail stayed where it was";
 }
@@ -227,10 +227,10 @@ TEST_F(GameLoop, ABiteShowsForOneTickBeforeTheGameOverScreen) {
   RunGame(true);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(HeadAt(0), (Point{50, 21}));
-  EXPECT_EQ(frames[0].At(121, 8).ch, ' ');
-  EXPECT_EQ(Text(121, 8, 11), "GAME OVER !");
+  EXPECT_EQ(TextAt(frames[0], kGameOverTitle, 11), std::string(11, ' '));
+  EXPECT_EQ(Text(kGameOverTitle, 11), "GAME OVER !");
   EXPECT_EQ(term.ColourAt(50, 21), Colour::Red);
-  EXPECT_EQ(Text(117, 13, 19), "New High Score: 3 !");
+  EXPECT_EQ(Text(kNewBestLine, 19), "New High Score: 3 !");
 }
 
 }  // namespace

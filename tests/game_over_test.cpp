@@ -32,10 +32,10 @@ TEST_F(GameOver, BelowTheBestShowsBothScoresAndLeavesTheFile) {
   high_score = 5;
   WriteFile("score.dat", "5\n");
   PlayAndQuit(4);
-  EXPECT_EQ(Text(121, 8, 11), "GAME OVER !");
-  EXPECT_EQ(term.ColourAt(121, 8), Colour::Red);
-  EXPECT_EQ(Row(12).substr(117), "Final score:        2");
-  EXPECT_EQ(Row(14).substr(117), "High score:         5");
+  EXPECT_EQ(Text(kGameOverTitle, 11), "GAME OVER !");
+  EXPECT_EQ(ColourAt(kGameOverTitle), Colour::Red);
+  EXPECT_EQ(RowFrom(kFinalScoreLine), "Final score:        2");
+  EXPECT_EQ(RowFrom(kOldBestLine), "High score:         5");
   EXPECT_EQ(Row(3).substr(101), "") << "the score panel is gone";
   EXPECT_EQ(Row(22).substr(101), "") << "the info panel is gone";
   EXPECT_EQ(term.ColourAt(60, 20), Colour::Red);
@@ -51,8 +51,8 @@ TEST_F(GameOver, BelowTheBestShowsBothScoresAndLeavesTheFile) {
 TEST_F(GameOver, EqualToTheBestIsNoNewBest) {
   high_score = 2;
   PlayAndQuit(4);
-  EXPECT_EQ(Row(12).substr(117), "Final score:        2");
-  EXPECT_EQ(Row(14).substr(117), "High score:         2");
+  EXPECT_EQ(RowFrom(kFinalScoreLine), "Final score:        2");
+  EXPECT_EQ(RowFrom(kOldBestLine), "High score:         2");
   EXPECT_FALSE(Exists("score.dat"));
 }
 
@@ -60,12 +60,12 @@ TEST_F(GameOver, AboveTheBestIsStoredInMemoryAndOnDisk) {
   high_score = -3;
   WriteFile("score.dat", "-3\n");
   PlayAndQuit(9);
-  EXPECT_EQ(Row(13).substr(117), "New High Score: 7 !");
-  EXPECT_EQ(term.ColourAt(117, 13), Colour::LightGreen);
-  EXPECT_EQ(term.CharAt(117, 12), ' ');
+  EXPECT_EQ(RowFrom(kNewBestLine), "New High Score: 7 !");
+  EXPECT_EQ(ColourAt(kNewBestLine), Colour::LightGreen);
+  EXPECT_EQ(Text(kFinalScoreLine, 1), " ");
   EXPECT_EQ(high_score, 7);
   EXPECT_EQ(ReadFile("score.dat"), "7\n");
-  EXPECT_EQ(Text(117, 18, 26), "Press any key to continue.");
+  EXPECT_EQ(Text(kGameOverPrompt, 26), "Press any key to continue.");
   EXPECT_EQ(Files(), (std::set<std::string>{"save.dat", "score.dat"}));
 }
 
@@ -74,10 +74,10 @@ TEST_F(GameOver, AScoreFileThatCannotBeWrittenIsReportedAndKeepsItsOldContents) 
   WriteFile("score.dat", "1\n");
   high_score = 1;
   PlayAndQuit(5, true);
-  EXPECT_EQ(Row(13).substr(117), "New High Score: 3 !");
+  EXPECT_EQ(RowFrom(kNewBestLine), "New High Score: 3 !");
   EXPECT_EQ(high_score, 3) << "the best score in memory is raised all the same";
-  EXPECT_EQ(Row(16).substr(117), "Cannot write the file \"score.dat\" !");
-  EXPECT_EQ(term.ColourAt(117, 16), Colour::Red);
+  EXPECT_EQ(RowFrom(kBestFailure), "Cannot write the file \"score.dat\" !");
+  EXPECT_EQ(ColourAt(kBestFailure), Colour::Red);
   EXPECT_EQ(term.bells(), 2);
   EXPECT_EQ(ReadFile("score.dat"), "1\n");
 }
@@ -99,7 +99,7 @@ TEST_F(GameOver, AFullBoardEndsTheGame) {
   KeyAfterTheEnd();
   RunGame(true);
   ASSERT_EQ(frames.size(), 1u) << "one tick eats the last free cell, then the game is over";
-  EXPECT_EQ(Row(13).substr(117), "New High Score: 3722 !");
+  EXPECT_EQ(RowFrom(kNewBestLine), "New High Score: 3722 !");
   EXPECT_EQ(high_score, 3722);
 }
 

@@ -25,9 +25,9 @@ TEST_F(HelpViewer, TypesEachLineAtColumnFiveWithAPauseAfterEachLetter) {
   EXPECT_EQ(Row(5), "     Eat $!");
   EXPECT_EQ(Row(6), "     ab 12.");
   EXPECT_EQ(Row(7), "");
-  EXPECT_EQ(term.ColourAt(5, 5), Colour::LightCyan);
+  EXPECT_EQ(ColourAt(kHelpStart), Colour::LightCyan);
   EXPECT_EQ(Row(36), "     Press any key to continue.");
-  EXPECT_EQ(term.ColourAt(5, 36), Colour::Normal);
+  EXPECT_EQ(ColourAt(kHelpPrompt), Colour::Normal);
   EXPECT_EQ(term.elapsed(), kLater);
 }
 
@@ -54,7 +54,7 @@ TEST_F(HelpViewer, AnEmptyFileLeavesOnlyThePrompt) {
     if (y == 36) continue;
     EXPECT_EQ(Text(0, y, 101), " #" + std::string(98, ' ') + "#") << y;
   }
-  EXPECT_EQ(Text(114, 30, 6), "Vorlix") << "the side panel stays";
+  EXPECT_EQ(Text(kCreditsTitle, 6), "Vorlix") << "the side panel stays";
 }
 
 TEST_F(HelpViewer, KeysTypedDuringTheTextAreDiscarded) {

@@ -42,7 +42,7 @@ class MainMenu : public GameTest {
   void PassTheRestMessage() { KeyAt(next + 100 * kStep, ' '); }
   void Quit() { Key(kEscKey); }
   int Run(bool has_save = false) { return RunMainMenu(has_save); }
-  bool MenuShown(const MemoryTerminal& t) const { return t.TextAt(46, 19, 7) == "Play(P)"; }
+  bool MenuShown(const MemoryTerminal& t) const { return TextAt(t, kPlayItem, 7) == "Play(P)"; }
 
   static constexpr std::uint64_t kStep = 1000;
   std::uint64_t next = kStep;
@@ -86,7 +86,7 @@ TEST_F(MainMenu, OneLapIsOneHundredAndEightyMoves) {
 
 TEST_F(MainMenu, LowerCaseKeysActAndArrowsAreTwoPasses) {
   std::vector<std::string> seen;
-  term.on_key_wait = [&](MemoryTerminal& t) { seen.push_back(t.TextAt(5, 36, 26)); };
+  term.on_key_wait = [&](MemoryTerminal& t) { seen.push_back(TextAt(t, kHelpPrompt, 26)); };
   KeyAt(next, 224);
   Key(72);   // the up arrow: its code is H, the help
   Key(' ');  // passes the help
@@ -117,7 +117,7 @@ TEST_F(MainMenu, AnArrowMovesTheMenuSnakeTwoCells) {
 TEST_F(MainMenu, ContinueShowsOnlyAfterAGameLeftASaveFile) {
   std::vector<bool> offered;
   term.on_key_wait = [&](MemoryTerminal& t) {
-    if (MenuShown(t)) offered.push_back(t.TextAt(44, 21, 11) == "Continue(C)");
+    if (MenuShown(t)) offered.push_back(TextAt(t, kContinueItem, 11) == "Continue(C)");
   };
   KeyAt(next, 'P');
   KeyAt(next, ' ');
@@ -138,7 +138,7 @@ TEST_F(MainMenu, ContinueShowsOnlyAfterAGameLeftASaveFile) {
 TEST_F(MainMenu, TheHelpNeverChangesWhetherContinueIsOffered) {
   std::vector<bool> offered;
   term.on_key_wait = [&](MemoryTerminal& t) {
-    if (MenuShown(t)) offered.push_back(t.TextAt(44, 21, 11) == "Continue(C)");
+    if (MenuShown(t)) offered.push_back(TextAt(t, kContinueItem, 11) == "Continue(C)");
   };
   Key('H');  // no "save.dat" on disk, but the menu was told there is one
   Key(' ');
@@ -150,7 +150,7 @@ TEST_F(MainMenu, TheHelpNeverChangesWhetherContinueIsOffered) {
 
 TEST_F(MainMenu, ContinueWithoutASavedGameShowsTheDamagedMessageAndStillGrowsTheSnake) {
   std::string message;
-  term.on_sleep = [&](MemoryTerminal& t) { message = t.TextAt(31, 20, 28); };
+  term.on_sleep = [&](MemoryTerminal& t) { message = TextAt(t, kDamagedLine, 28); };
   for (int game = 0; game < 79; ++game) Key('c');
   Moves(200);
   PassTheRestMessage();

@@ -43,9 +43,9 @@ TEST_F(SavedGameFile, SaveThenContinueBringsBackTheSameGameWaitingForAKey) {
     EXPECT_EQ(t.TextAt(49, 19, 3), " * ");
     EXPECT_EQ(t.TextAt(49, 20, 3), "** ");
     EXPECT_EQ(t.CharAt(70, 30), '$');
-    EXPECT_EQ(t.TextAt(137, 12, 10), "( 50,  19)");
-    EXPECT_EQ(t.TextAt(119, 5, 17), "Your score:     1");  // length - 2 on the first draw
-    EXPECT_EQ(t.TextAt(112, 22, 14), "Delay:   60 ms");
+    EXPECT_EQ(TextAt(t, kHeadCell, 10), "( 50,  19)");
+    EXPECT_EQ(TextAt(t, kScoreLine, 17), "Your score:     1");  // length - 2 on the first draw
+    EXPECT_EQ(TextAt(t, kDelayLine, 14), "Delay:   60 ms");
   };
   const auto now = term.elapsed();
   KeyAt(now + 10, ' ');
@@ -55,7 +55,7 @@ TEST_F(SavedGameFile, SaveThenContinueBringsBackTheSameGameWaitingForAKey) {
   EXPECT_TRUE(checked);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(HeadAt(0), (Point{50, 18})) << "still heading up";
-  EXPECT_EQ(frames[0].Row(5).substr(119, 17), "Your score:     7");  // the file's score on a tick
+  EXPECT_EQ(TextAt(frames[0], kScoreLine, 17), "Your score:     7");  // the file's score on a tick
   EXPECT_EQ(ReadFile("save.dat"), saved) << "a load never changes the file";
 }
 
@@ -73,13 +73,13 @@ TEST_F(SavedGameFile, TheDialogAsksDrainsAndAnswersOnlyToYOrEsc) {
   KeyAt(600, 'Y');  // saved
   KeyAt(600, kEscKey);
   KeyAfterTheEnd();
-  term.on_key_wait = [&](MemoryTerminal& t) { shown.push_back(t.screen().Row(13).substr(113)); };
+  term.on_key_wait = [&](MemoryTerminal& t) { shown.push_back(TextAt(t, kSaveQuestion, 27)); };
   RunGame(true);
   // Each key read shows what stood on the question's row; the drained key was read before it.
   ASSERT_GE(shown.size(), 4u);
-  EXPECT_EQ(shown[2].substr(0, 27), std::string(27, ' '));
-  EXPECT_EQ(shown[3].substr(0, 27), "Save the game and continue?");
-  EXPECT_EQ(Text(121, 15, 12), "            ") << "the panel was cleared again";
+  EXPECT_EQ(shown[2], std::string(27, ' '));
+  EXPECT_EQ(shown[3], "Save the game and continue?");
+  EXPECT_EQ(Text(kSaveAnswers, 12), "            ") << "the panel was cleared again";
   // The first dialog opens before any tick; one tick runs before the second.
   EXPECT_EQ(ReadFile("save.dat"), SaveText(kRight, {{51, 20}, {50, 20}}, {10, 5}, 0, 100));
 }
@@ -111,10 +111,10 @@ TEST_F(SavedGameFile, ASaveThatCannotBeWrittenIsReportedAndTheOldOneKept) {
   KeyAfterTheEnd();
   RunGame(true);
   ASSERT_EQ(frames.size(), 3u) << "the message, then two ticks";
-  EXPECT_EQ(frames[0].Row(17).substr(113, 34), "Cannot write the file \"save.dat\" !");
+  EXPECT_EQ(TextAt(frames[0], kSaveFailure, 34), "Cannot write the file \"save.dat\" !");
   EXPECT_EQ(frame_times[0], 3000u);
   EXPECT_EQ(frame_times[1], 5000u) << "the message stood two seconds from when it showed";
-  EXPECT_EQ(frames[1].Row(17).find("Cannot"), std::string::npos) << "and was cleared";
+  EXPECT_EQ(frames[1].Row(kSaveFailure.y).find("Cannot"), std::string::npos) << "and was cleared";
   EXPECT_EQ(frame_times[2], 5100u) << "the tick after it keeps the normal pace";
   EXPECT_EQ(ReadFile("save.dat"), kExample);
 }
@@ -254,14 +254,14 @@ TEST_F(SavedGameFile, AMissingOrDamagedFileShowsTheMessageAndReturns) {
     std::size_t shown_bells = 0;
     std::string message;
     term.on_sleep = [&](MemoryTerminal& t) {
-      message = t.screen().Row(20).substr(31, 28);
+      message = TextAt(t, kDamagedLine, 28);
       shown_bells = static_cast<std::size_t>(t.bells());
     };
     const int bells_before = term.bells();
     RunGame(true);
     EXPECT_EQ(message, "The game archive is DAMAGED!");
     EXPECT_EQ(shown_bells, static_cast<std::size_t>(bells_before + 1));
-    EXPECT_EQ(term.ColourAt(31, 20), Colour::Red);
+    EXPECT_EQ(ColourAt(kDamagedLine), Colour::Red);
     EXPECT_EQ(term.CharAt(1, 1), '#') << "on a fresh frame";
     EXPECT_EQ(term.elapsed() - start, 2000u);
     EXPECT_EQ(high_score, 4);
@@ -292,7 +292,7 @@ TEST_F(SavedGameFile, AHeadSavedOnItsOwnBodyEndsTheGameAtTheFirstBiteTest) {
   KeyAfterTheEnd();
   RunGame(true);
   EXPECT_TRUE(frames.empty()) << "no tick";
-  EXPECT_EQ(Text(121, 8, 11), "GAME OVER !");
+  EXPECT_EQ(Text(kGameOverTitle, 11), "GAME OVER !");
 }
 
 }  // namespace

@@ -51,6 +51,10 @@ std::string ConsoleTest::Row(int y) const {
   return row;
 }
 
+std::string TextAt(const ScreenModel& screen, Point at, int length) {
+  return screen.Row(at.y).substr(static_cast<std::size_t>(at.x), static_cast<std::size_t>(length));
+}
+
 std::set<std::string> ConsoleTest::Files() {
   std::set<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(".")) {

@@ -12,6 +12,7 @@
 
 #include "console/console.h"
 #include "console/memory/memory_terminal.h"
+#include "support/screen_layout.h"
 
 class ConsoleTest : public ::testing::Test {
  protected:
@@ -28,6 +29,10 @@ class ConsoleTest : public ::testing::Test {
   // The characters of row y as they stand, trailing blanks cut.
   std::string Row(int y) const;
   std::string Text(int x, int y, int length) const { return term.TextAt(x, y, length); }
+  // The same at a named place of the game's screen, and the rest of its row, blanks cut.
+  std::string Text(Point at, int length) const { return term.TextAt(at.x, at.y, length); }
+  std::string RowFrom(Point at) const { return Row(at.y).substr(static_cast<std::size_t>(at.x)); }
+  Colour ColourAt(Point at) const { return term.ColourAt(at.x, at.y); }
 
   MemoryTerminal term;
 
@@ -35,6 +40,12 @@ class ConsoleTest : public ::testing::Test {
   std::filesystem::path previous_folder_;
   std::filesystem::path folder_;
 };
+
+// `length` cells of a screen as it stood, or as the terminal shows it, from a named place on.
+std::string TextAt(const ScreenModel& screen, Point at, int length);
+inline std::string TextAt(const MemoryTerminal& terminal, Point at, int length) {
+  return TextAt(terminal.screen(), at, length);
+}
 
 // While it lives, no file can take a byte more, as on a full disk: the file size limit is 0, and
 // the signal for passing it is ignored, as the game ignores it. Windows has no per-process limit

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 std::string RepositoryHelpText() {
   std::ifstream file(std::string(VORLIX_SOURCE_DIR) + "/help.txt", std::ios::binary);
@@ -18,13 +19,13 @@ void WriteUsualFiles(const TmuxSession& session, int best_score) {
 
 ::testing::AssertionResult WaitForMenu(const TmuxSession& session) {
   return session.WaitFor("the menu", [](const Screen& screen) {
-    return screen.TextAt(31, 14, "Welcome to Vorlix") && screen.TextAt(46, 19, "Play(P)") &&
-           !screen.Contains("Press any key");
+    return screen.TextAt(kWelcomeLine, "Welcome to Vorlix") &&
+           screen.TextAt(kPlayItem, "Play(P)") && !screen.Contains("Press any key");
   });
 }
 
 ::testing::AssertionResult WaitForGameOver(const TmuxSession& session) {
-  return session.WaitForText(117, 18, "Press any key to continue.");
+  return session.WaitForText(kGameOverPrompt, "Press any key to continue.");
 }
 
 ::testing::AssertionResult ContinueToMenu(const TmuxSession& session) {
@@ -51,8 +52,43 @@ void EndGameAndQuit(const TmuxSession& session) {
   QuitFromMenu(session);
 }
 
+int ShownNumber(const Screen& screen, Point line, std::string_view label) {
+  const std::string row = screen.Row(line.y);
+  const std::size_t after = static_cast<std::size_t>(line.x) + label.size();
+  if (!screen.TextAt(line, label) || row.size() <= after) return -1;
+  int value = -1;
+  std::sscanf(row.c_str() + after, "%d", &value);
+  return value;
+}
+
+void ExpectFrame(const Screen& screen) {
+  std::vector<std::string> missing;
+  const auto expect = [&](int x, int y, const char* glyph, const char* what) {
+    if (screen.At(x, y).glyph != glyph) {
+      missing.push_back(std::string(what) + " at (" + std::to_string(x) + ", " + std::to_string(y) +
+                        ")");
+    }
+  };
+  for (int x = 1; x <= 100; ++x) {
+    expect(x, 1, "#", "top border");
+    expect(x, 40, "#", "bottom border");
+  }
+  for (int y = 1; y <= 40; ++y) {
+    expect(1, y, "#", "left border");
+    expect(100, y, "#", "right border");
+  }
+  for (int y : {1, 26, 40}) {
+    for (int x = 101; x <= 153; ++x) expect(x, y, "-", "panel rule");
+    expect(154, y, " ", "nothing after the panel rule");
+  }
+  expect(0, 1, " ", "nothing left of the border");
+  EXPECT_TRUE(missing.empty()) << "the frame is not whole: " << missing.front() << " and "
+                               << missing.size() - 1 << " more:\n"
+                               << screen.ToString();
+}
+
 std::optional<Cell> ShownHead(const Screen& screen) {
-  const std::string text = screen.Text(137, 12, 10);
+  const std::string text = screen.Text(kHeadCell, 10);
   Cell head;
   char close = 0;
   if (std::sscanf(text.c_str(), "(%d, %d%c", &head.x, &head.y, &close) != 3 || close != ')') {

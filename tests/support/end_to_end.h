@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "support/tmux_session.h"
 
@@ -41,5 +42,13 @@ struct Cell {
   bool operator==(const Cell&) const = default;
 };
 
-// The head's position as the info panel shows it, "(xxx, yyy)" at (137, 12).
+// The number that follows `label` on the line at `line`, such as the score after "Your score:";
+// -1 when the line does not start with `label` or no number follows it.
+int ShownNumber(const Screen& screen, Point line, std::string_view label);
+
+// The '#' border round the playfield and the '-' rules of the side panel, whole, with nothing
+// beside them.
+void ExpectFrame(const Screen& screen);
+
+// The head's position as the info panel shows it, "(xxx, yyy)".
 std::optional<Cell> ShownHead(const Screen& screen);

@@ -9,13 +9,9 @@ GameTest::GameTest() {
   };
 }
 
-std::string GameTest::PanelPosition(const ScreenModel& frame, int row) const {
-  return frame.Row(row).substr(137, 10);
-}
-
 Point GameTest::HeadAt(std::size_t tick) const {
   int x = 0;
   int y = 0;
-  std::sscanf(PanelPosition(frames.at(tick), 12).c_str(), "(%d, %d)", &x, &y);
+  std::sscanf(TextAt(frames.at(tick), kHeadCell, kShownCellWidth).c_str(), "(%d, %d)", &x, &y);
   return {x, y};
 }

@@ -18,8 +18,7 @@ class GameTest : public ConsoleTest {
   // The key that dismisses the game-over screen, long after everything else.
   void KeyAfterTheEnd() { term.PressAt(kTheEnd, ' '); }
 
-  // The head's cell as the info panel shows it, and the panel's other lines, at tick `i`.
-  std::string PanelPosition(const ScreenModel& frame, int row) const;
+  // The head's cell as the info panel shows it at tick `tick`.
   Point HeadAt(std::size_t tick) const;
 
   // The screen as it stood at the start of each paced wait, which ends every tick.

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/screen_layout.h"
+
 inline constexpr int kGameColumns = 155;
 inline constexpr int kGameRows = 42;
 
@@ -61,6 +63,10 @@ class Screen {
   std::string ToString() const;
   bool Contains(std::string_view text) const;
   int Foreground(int x, int y) const { return At(x, y).foreground; }
+  // The same at a named place of the game's screen.
+  std::string Text(Point at, int length) const { return Text(at.x, at.y, length); }
+  bool TextAt(Point at, std::string_view text) const { return TextAt(at.x, at.y, text); }
+  int Foreground(Point at) const { return Foreground(at.x, at.y); }
 
   // Same characters everywhere, and the same colours wherever a character shows (a blank shows
   // the background only, whatever colour it was written in).
@@ -164,6 +170,10 @@ class TmuxSession {
                                              std::chrono::milliseconds timeout = kPatience) const;
   ::testing::AssertionResult WaitForText(int x, int y, std::string_view text,
                                          std::chrono::milliseconds timeout = kPatience) const;
+  ::testing::AssertionResult WaitForText(Point at, std::string_view text,
+                                         std::chrono::milliseconds timeout = kPatience) const {
+    return WaitForText(at.x, at.y, text, timeout);
+  }
   ::testing::AssertionResult WaitForAnywhere(std::string_view text,
                                              std::chrono::milliseconds timeout = kPatience) const;
   ::testing::AssertionResult WaitForScreen(const Screen& expected,
