@@ -59,25 +59,49 @@ std::string Joined(const Screen& screen) {
 }
 
 // Waits until the info panel shows the head somewhere else than `from`.
-::testing::AssertionResult WaitForHeadToLeave(const TmuxSession& session, Cell from,
+::testing::AssertionResult WaitForHeadToLeave(const TmuxSession& session, Point from,
                                               milliseconds timeout = TmuxSession::kPatience) {
   return session.WaitFor(
       "the snake to move on",
       [&](const Screen& screen) {
-        const std::optional<Cell> head = ShownHead(screen);
+        const std::optional<Point> head = ShownHead(screen);
         return head && *head != from;
       },
       timeout);
+}
+
+// Waits until the info panel shows the head somewhere else than it shows it now, after `keys`.
+::testing::AssertionResult WaitForTheSnakeToMoveOn(const TmuxSession& session,
+                                                   std::string_view keys = "") {
+  const std::optional<Point> head = ShownHead(session.Capture());
+  if (!head) return ::testing::AssertionFailure() << "no head position in the info panel";
+  session.SendText(keys);
+  return WaitForHeadToLeave(session, *head);
 }
 
 // Starts a new game from the menu and waits until the snake runs.
 ::testing::AssertionResult StartRunningGame(const TmuxSession& session) {
   session.SendText("p");
   if (auto shown = session.WaitForText(kLevelLine, "Level: 0"); !shown) return shown;
-  const std::optional<Cell> head = ShownHead(session.Capture());
-  if (!head) return ::testing::AssertionFailure() << "no head position in the info panel";
-  session.SendText(" ");
-  return WaitForHeadToLeave(session, *head);
+  return WaitForTheSnakeToMoveOn(session, " ");
+}
+
+// Waits until the message that asks for a larger window shows every one of `parts`.
+::testing::AssertionResult WaitForSizeMessage(const TmuxSession& session,
+                                              std::initializer_list<std::string_view> parts) {
+  return session.WaitFor("the size message", [&](const Screen& screen) {
+    const std::string text = Joined(screen);
+    return std::all_of(parts.begin(), parts.end(),
+                       [&](std::string_view part) { return text.find(part) != std::string::npos; });
+  });
+}
+
+// Nothing on the screen changes for `time`.
+void ExpectStandingStill(const TmuxSession& session, milliseconds time = milliseconds(300)) {
+  const Screen before = session.Capture();
+  std::this_thread::sleep_for(time);
+  const Screen after = session.Capture();
+  EXPECT_TRUE(after.SameAs(before)) << "something moved: " << after.FirstDifference(before);
 }
 
 // Sends `signal_number` to the game.
@@ -94,17 +118,12 @@ TEST(EndToEndRobustnessTest, TooSmallAWindowShowsTheSizesAndEscQuitsCleanly) {
   TmuxSession session(TmuxSession::Options{100, 30, {}, {}, false, false});
   WriteUsualFiles(session, 0);
   session.StartGame();
-  ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
-    const std::string text = Joined(screen);
-    return text.find("needs a terminal of at least 155 x 42 characters; this one is 100 x 30.") !=
-               std::string::npos &&
-           text.find("press Esc to quit") != std::string::npos;
-  }));
+  ASSERT_TRUE(WaitForSizeMessage(
+      session, {"needs a terminal of at least 155 x 42 characters; this one is 100 x 30.",
+                "press Esc to quit"}));
   EXPECT_FALSE(session.Capture().Contains("#")) << "no part of the game is drawn";
   // It waits: nothing changes while the window stays small.
-  const Screen before = session.Capture();
-  std::this_thread::sleep_for(milliseconds(300));
-  EXPECT_TRUE(session.Capture().SameAs(before));
+  ExpectStandingStill(session);
 
   session.SendKeys({"Escape"});
   ASSERT_NO_FATAL_FAILURE(ExpectGameEnd(session, 0));
@@ -115,14 +134,10 @@ TEST(EndToEndRobustnessTest, AWindowThatGrowsLargeEnoughGetsTheMenu) {
   TmuxSession session(120, 40);
   WriteUsualFiles(session, 0);
   session.StartGame();
-  ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
-    return Joined(screen).find("this one is 120 x 40.") != std::string::npos;
-  }));
+  ASSERT_TRUE(WaitForSizeMessage(session, {"this one is 120 x 40."}));
   // Still too low: the message follows the new size.
   session.Resize(160, 41);
-  ASSERT_TRUE(session.WaitFor("the size message with the new size", [](const Screen& screen) {
-    return Joined(screen).find("this one is 160 x 41.") != std::string::npos;
-  }));
+  ASSERT_TRUE(WaitForSizeMessage(session, {"this one is 160 x 41."})) << "with the new size";
   session.Resize(155, 42);
   ASSERT_TRUE(WaitForMenu(session));
   ExpectFrame(session.Capture());
@@ -133,17 +148,12 @@ TEST(EndToEndRobustnessTest, AWindowThatGrowsLargeEnoughGetsTheMenu) {
 
 TEST(EndToEndRobustnessTest, ShrinkingTheWindowHoldsTheGameUntilItGrowsBack) {
   TmuxSession session;
-  WriteUsualFiles(session, 0);
-  session.StartGame();
-  ASSERT_TRUE(WaitForMenu(session));
+  ASSERT_TRUE(StartAtTheMenu(session, 0));
   ASSERT_TRUE(StartRunningGame(session));
 
   session.Resize(120, 30);
-  ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
-    const std::string text = Joined(screen);
-    return text.find("this one is 120 x 30.") != std::string::npos &&
-           text.find("press Ctrl+C to quit at once") != std::string::npos;
-  }));
+  ASSERT_TRUE(
+      WaitForSizeMessage(session, {"this one is 120 x 30.", "press Ctrl+C to quit at once"}));
   // At ten steps a second, a game that went on would show within 600 ms. No key counts while it
   // is held, Esc included: the game in play is not lost.
   const Screen held = session.Capture();
@@ -160,7 +170,7 @@ TEST(EndToEndRobustnessTest, ShrinkingTheWindowHoldsTheGameUntilItGrowsBack) {
   const Screen back = session.Capture();
   ExpectFrame(back);
   EXPECT_FALSE(back.Contains("needs a terminal")) << "the message is gone";
-  const std::optional<Cell> head = ShownHead(back);
+  const std::optional<Point> head = ShownHead(back);
   ASSERT_TRUE(head.has_value());
   ASSERT_TRUE(WaitForHeadToLeave(session, *head)) << "the game goes on";
   ASSERT_NO_FATAL_FAILURE(EndGameAndQuit(session));
@@ -170,11 +180,9 @@ TEST(EndToEndRobustnessTest, AWindowGrownBackShowsExactlyWhatItShowedBefore) {
   TmuxSession::Options options;
   options.game_area_only = true;
   TmuxSession session(options);
-  WriteUsualFiles(session, 5);
   // A slow saved game, three seconds a step, so that the screen stands still around the resize.
   session.WriteFile("save.dat", SmallSave(1, 3000));
-  session.StartGame();
-  ASSERT_TRUE(WaitForMenu(session));
+  ASSERT_TRUE(StartAtTheMenu(session, 5));
   session.SendText("c");
   ASSERT_TRUE(session.WaitForText(kHeadCell, "( 50,  20)"));
 
@@ -182,9 +190,7 @@ TEST(EndToEndRobustnessTest, AWindowGrownBackShowsExactlyWhatItShowedBefore) {
   {
     const Screen before = session.CaptureWithColours();
     session.Resize(100, 30);
-    ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
-      return Joined(screen).find("this one is 100 x 30.") != std::string::npos;
-    }));
+    ASSERT_TRUE(WaitForSizeMessage(session, {"this one is 100 x 30."}));
     session.Resize(155, 42);
     ASSERT_TRUE(session.WaitForScreen(before));
   }
@@ -195,12 +201,8 @@ TEST(EndToEndRobustnessTest, AWindowGrownBackShowsExactlyWhatItShowedBefore) {
   const auto stepped = Clock::now();
   const Screen before = session.CaptureWithColours();
   session.Resize(120, 30);
-  ASSERT_TRUE(session.WaitFor("the size message", [](const Screen& screen) {
-    return Joined(screen).find("this one is 120 x 30.") != std::string::npos;
-  }));
-  const Screen held = session.Capture();
-  std::this_thread::sleep_for(milliseconds(300));
-  EXPECT_TRUE(session.Capture().SameAs(held));
+  ASSERT_TRUE(WaitForSizeMessage(session, {"this one is 120 x 30."}));
+  ExpectStandingStill(session);
   session.Resize(155, 42);
   ASSERT_TRUE(session.WaitForScreen(before, milliseconds(2000)));
   // Larger, the same screen stands in the middle with black around it; then back in the corner.
@@ -243,9 +245,7 @@ TEST_P(SignalEndingTest, EndsByTheSignalWithTheTerminalGivenBack) {
   TmuxSession::Options options;
   options.alternate_screen = ending.alternate_screen;
   TmuxSession session(options);
-  WriteUsualFiles(session, 4);
-  session.StartGame();
-  ASSERT_TRUE(WaitForMenu(session));
+  ASSERT_TRUE(StartAtTheMenu(session, 4));
   if (ending.place == Place::Game) {
     ASSERT_TRUE(StartRunningGame(session));
   }
@@ -284,15 +284,11 @@ INSTANTIATE_TEST_SUITE_P(
 // A failed write is the game's to report, so the two signals that come with one change nothing.
 TEST(EndToEndRobustnessTest, SigpipeAndSigxfszAreIgnored) {
   TmuxSession session;
-  WriteUsualFiles(session, 0);
-  session.StartGame();
-  ASSERT_TRUE(WaitForMenu(session));
+  ASSERT_TRUE(StartAtTheMenu(session, 0));
   ASSERT_TRUE(StartRunningGame(session));
   ASSERT_NO_FATAL_FAILURE(SendToGame(session, SIGPIPE));
   ASSERT_NO_FATAL_FAILURE(SendToGame(session, SIGXFSZ));
-  const std::optional<Cell> head = ShownHead(session.Capture());
-  ASSERT_TRUE(head.has_value());
-  ASSERT_TRUE(WaitForHeadToLeave(session, *head)) << "the game goes on";
+  ASSERT_TRUE(WaitForTheSnakeToMoveOn(session)) << "the game goes on";
   ASSERT_NO_FATAL_FAILURE(EndGameAndQuit(session));
 }
 
@@ -331,9 +327,7 @@ TEST_P(CrashSignalTest, DiesOfTheSignalWithTheTerminalGivenBack) {
       "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0";
   options.alternate_screen = crash.alternate_screen;
   TmuxSession session(options);
-  WriteUsualFiles(session, 4);
-  session.StartGame();
-  ASSERT_TRUE(WaitForMenu(session));
+  ASSERT_TRUE(StartAtTheMenu(session, 4));
   if (crash.place == Place::Game) {
     ASSERT_TRUE(StartRunningGame(session));
   }
@@ -394,7 +388,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- Ctrl+Z, Ctrl+C in a shell with job control -------------------------------------------------
 
+// The usual files, then the game typed into an interactive shell, up to its menu.
 ::testing::AssertionResult StartGameFromShell(TmuxSession& session) {
+  WriteUsualFiles(session, 0);
   session.StartShell();
   if (auto prompt = session.WaitForAnywhere(TmuxSession::kShellPrompt); !prompt) return prompt;
   session.SendText(session.GameCommand());
@@ -452,7 +448,6 @@ void ExpectBackAtTheShell(const TmuxSession& session, int status) {
 
 TEST(EndToEndRobustnessTest, CtrlZGivesTheTerminalBackAndFgBringsTheGameBackExactly) {
   TmuxSession session;
-  WriteUsualFiles(session, 0);
   ASSERT_TRUE(StartGameFromShell(session));
   session.SendText("xxx");  // the menu snake moves three cells, so that there is more to redraw
   ASSERT_TRUE(session.WaitForText(24, 6, "*"));
@@ -484,9 +479,7 @@ TEST(EndToEndRobustnessTest, CtrlZGivesTheTerminalBackAndFgBringsTheGameBackExac
   session.SendKeys({"Enter"});
   ASSERT_TRUE(session.WaitForText(kLevelLine, "Level: 0"));
   ExpectFrame(session.Capture());
-  const std::optional<Cell> head = ShownHead(session.Capture());
-  ASSERT_TRUE(head.has_value());
-  ASSERT_TRUE(WaitForHeadToLeave(session, *head));
+  ASSERT_TRUE(WaitForTheSnakeToMoveOn(session));
 
   session.SendKeys({"Escape"});
   ASSERT_TRUE(WaitForGameOver(session));
@@ -497,7 +490,6 @@ TEST(EndToEndRobustnessTest, CtrlZGivesTheTerminalBackAndFgBringsTheGameBackExac
 
 TEST(EndToEndRobustnessTest, CtrlCTypedOnTheMenuEndsTheGameWithTheTerminalGivenBack) {
   TmuxSession session;
-  WriteUsualFiles(session, 0);
   ASSERT_TRUE(StartGameFromShell(session));
   session.SendKeys({"C-c"});
   ASSERT_NO_FATAL_FAILURE(ExpectBackAtTheShell(session, 130));
@@ -537,16 +529,10 @@ TEST_P(HangUpTest, TheGameEndsAtOnceWithoutSpinning) {
   }
   const std::optional<milliseconds> cpu_before = CpuTime(game);
   ::close(master);
-  const auto closed = Clock::now();
 
-  int wait_status = 0;
   rusage usage{};  // of the leader and, under nohup, the game it waited for
-  pid_t ended = 0;
-  while (ended == 0 && Clock::now() - closed < milliseconds(1000)) {
-    ended = ::wait4(leader, &wait_status, WNOHANG, &usage);
-    if (ended == 0) std::this_thread::sleep_for(milliseconds(5));
-  }
-  if (ended == 0) {
+  const std::optional<int> ended = AwaitEnd(leader, milliseconds(1000), &usage);
+  if (!ended) {
     std::this_thread::sleep_for(milliseconds(500));
     const std::optional<milliseconds> cpu_after = CpuTime(game);
     ::kill(game, SIGKILL);
@@ -557,8 +543,8 @@ TEST_P(HangUpTest, TheGameEndsAtOnceWithoutSpinning) {
            << (cpu_after ? cpu_after->count() : -1) << " ms half a second later";
   }
   ASSERT_TRUE(ready) << "the game never got going; it wrote:\n" << seen;
-  ASSERT_EQ(ended, leader);
   ASSERT_TRUE(cpu_before.has_value());
+  const int wait_status = *ended;
   EXPECT_LT(CpuTime(usage) - *cpu_before, milliseconds(300)) << "busy after the terminal went away";
   if (hang_up.under == Under::kNohup) {
     EXPECT_TRUE(WIFEXITED(wait_status) && WEXITSTATUS(wait_status) < 128)
@@ -623,14 +609,8 @@ TEST(EndToEndRobustnessTest, AnEndingSignalEndsTheGameWhileItsOutputIsHeld) {
   const std::optional<milliseconds> cpu_after = CpuTime(game);
   const bool still_held = HeldByItsOutput(game);
   ::kill(game, SIGTERM);
-  int wait_status = 0;
-  pid_t ended = 0;
-  const auto sent = Clock::now();
-  while (ended == 0 && Clock::now() - sent < milliseconds(2000)) {
-    ended = ::waitpid(game, &wait_status, WNOHANG);
-    if (ended == 0) std::this_thread::sleep_for(milliseconds(5));
-  }
-  if (ended == 0) {
+  const std::optional<int> ended = AwaitEnd(game, milliseconds(2000));
+  if (!ended) {
     ::kill(game, SIGKILL);
     ::waitpid(game, nullptr, 0);
   }
@@ -642,9 +622,8 @@ TEST(EndToEndRobustnessTest, AnEndingSignalEndsTheGameWhileItsOutputIsHeld) {
   EXPECT_TRUE(still_held) << "a resize while held";
   ASSERT_TRUE(cpu_before && cpu_after);
   EXPECT_LT(*cpu_after - *cpu_before, milliseconds(100)) << "busy while held";
-  ASSERT_NE(ended, 0) << "still running 2 s after SIGTERM";
-  EXPECT_TRUE(WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == SIGTERM)
-      << "status " << wait_status;
+  ASSERT_TRUE(ended.has_value()) << "still running 2 s after SIGTERM";
+  EXPECT_TRUE(WIFSIGNALED(*ended) && WTERMSIG(*ended) == SIGTERM) << "status " << *ended;
   ASSERT_TRUE(got_settings);
   EXPECT_NE(settings.c_lflag & ECHO, 0u);
   EXPECT_NE(settings.c_lflag & ICANON, 0u);
@@ -1049,10 +1028,8 @@ TEST(EndToEndRobustnessTest, WhenNothingCanBeWrittenTheGameSaysSoAndGoesOn) {
   options.game_setup = "ulimit -f 0";
   TmuxSession session(options);
   const std::string save = SmallSave(0, 100);
-  WriteUsualFiles(session, 2);
   session.WriteFile("save.dat", save);
-  session.StartGame();
-  ASSERT_TRUE(WaitForMenu(session));
+  ASSERT_TRUE(StartAtTheMenu(session, 2));
   ASSERT_TRUE(StartRunningGame(session));
 
   session.SendText("uuu");
@@ -1068,9 +1045,7 @@ TEST(EndToEndRobustnessTest, WhenNothingCanBeWrittenTheGameSaysSoAndGoesOn) {
   ASSERT_TRUE(session.WaitFor("the game going on", [](const Screen& screen) {
     return !screen.Contains("Cannot write") && ShownHead(screen).has_value();
   }));
-  const std::optional<Cell> head = ShownHead(session.Capture());
-  ASSERT_TRUE(head.has_value());
-  ASSERT_TRUE(WaitForHeadToLeave(session, *head));
+  ASSERT_TRUE(WaitForTheSnakeToMoveOn(session));
 
   // A new best score that cannot be stored.
   session.SendKeys({"Escape"});

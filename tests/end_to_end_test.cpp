@@ -55,7 +55,7 @@ void ExpectMenuItems(const Screen& screen, bool has_save) {
   }
 }
 
-std::string FormatHead(Cell head) {
+std::string FormatHead(Point head) {
   char text[32];
   std::snprintf(text, sizeof text, "(%3d, %3d)", head.x, head.y);
   return text;
@@ -68,13 +68,13 @@ int Sign(int value) {
 // Waits until the head, as the info panel shows it, moves the way (dx, dy) points; the playfield
 // wraps (98 columns from x 2, 38 rows from y 2).
 ::testing::AssertionResult WaitForHeading(const TmuxSession& session, int dx, int dy) {
-  std::optional<Cell> previous;
+  std::optional<Point> previous;
   return session.WaitFor(
       "the snake to head (" + std::to_string(dx) + ", " + std::to_string(dy) + ")",
       [&](const Screen& screen) {
-        const std::optional<Cell> head = ShownHead(screen);
+        const std::optional<Point> head = ShownHead(screen);
         if (!head) return false;
-        const std::optional<Cell> before = previous;
+        const std::optional<Point> before = previous;
         previous = head;
         if (!before || *before == *head) return false;
         int step_x = head->x - before->x;
@@ -87,34 +87,28 @@ int Sign(int value) {
       });
 }
 
-// "save.dat" as the game writes it: its sections, the snake head first, nothing else.
+// "save.dat" read back: its numbers, from a text that is exactly what SaveText spells for them.
 struct SaveFile {
   int direction = -1;
-  std::vector<Cell> body;
-  Cell food;
+  std::vector<Point> body;
+  Point food;
   int score = -1;
   int delay = -1;
 };
 
 std::optional<SaveFile> ParseSaveFile(const std::string& text) {
   std::istringstream in(text);
-  std::string line;
+  std::string section;
   SaveFile save;
   int length = 0;
-  if (!std::getline(in, line) || line != "[snake info]") return std::nullopt;
-  if (!(in >> save.direction >> length) || length < 2) return std::nullopt;
+  if (!(std::getline(in, section) >> save.direction >> length) || length < 2) return std::nullopt;
   save.body.resize(static_cast<std::size_t>(length));
-  for (Cell& cell : save.body) {
-    if (!(in >> cell.x >> cell.y)) return std::nullopt;
+  for (Point& cell : save.body) in >> cell.x >> cell.y;
+  std::getline(in >> std::ws, section) >> save.food.x >> save.food.y;
+  std::getline(in >> std::ws, section) >> save.score >> save.delay;
+  if (!in || text != SaveText(save.direction, save.body, save.food, save.score, save.delay)) {
+    return std::nullopt;
   }
-  in >> std::ws;
-  if (!std::getline(in, line) || line != "[food info]") return std::nullopt;
-  if (!(in >> save.food.x >> save.food.y)) return std::nullopt;
-  in >> std::ws;
-  if (!std::getline(in, line) || line != "[game info]") return std::nullopt;
-  if (!(in >> save.score >> save.delay)) return std::nullopt;
-  in.get();
-  if (in.peek() != std::char_traits<char>::eof()) return std::nullopt;
   return save;
 }
 
@@ -196,10 +190,8 @@ TEST(EndToEndTest, MissingFilesAreWarnedAboutInRedBeforeTheMenu) {
 // Esc ends the game at once, before the tick that would have eaten the food right ahead.
 TEST(EndToEndTest, EscEndsTheGameWithoutAnotherTick) {
   TmuxSession session;
-  WriteUsualFiles(session, 0);
   session.WriteFile("save.dat", SaveText(kRight, {{50, 20}, {49, 20}}, {52, 20}, 0, 1000));
-  session.StartGame();
-  ASSERT_TRUE(WaitForMenu(session));
+  ASSERT_TRUE(StartAtTheMenu(session, 0));
   session.SendText("c");
   ASSERT_TRUE(session.WaitForText(kHeadCell, "( 50,  20)"));
   session.SendText(" ");
@@ -221,16 +213,14 @@ TEST(EndToEndTest, AnAltKeyIsNoEscButEscAndAKeyAfterItAre) {
   TmuxSession::Options options;
   options.alternate_screen = false;  // where the end must leave the pane blank
   TmuxSession session(options);
-  WriteUsualFiles(session, 0);
   session.WriteFile("save.dat", SaveText(kRight, {{50, 20}, {49, 20}}, {10, 10}, 0, 100));
-  session.StartGame();
-  ASSERT_TRUE(WaitForMenu(session));
+  ASSERT_TRUE(StartAtTheMenu(session, 0));
   session.SendKeys({"M-x", "M-1", "x"});
   ASSERT_TRUE(session.WaitForText(22, 6, "*"));
   EXPECT_TRUE(session.Capture().TextAt(23, 6, " ")) << "only x moved the menu snake";
   session.SendKeys({"c", "Space", "M-m"});
   ASSERT_TRUE(session.WaitFor("the game to go on", [](const Screen& screen) {
-    return ShownHead(screen).value_or(Cell{}).x >= 56;
+    return ShownHead(screen).value_or(Point{}).x >= 56;
   }));
   session.SendKeys({"Escape"});
   std::this_thread::sleep_for(milliseconds(60));
@@ -260,10 +250,8 @@ TEST_P(WholeSessionTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
   options.rows = GetParam().rows;
   options.game_area_only = true;
   TmuxSession session(options);
-  WriteUsualFiles(session, 0);
+  ASSERT_TRUE(StartAtTheMenu(session, 0));
   const std::string help = RepositoryHelpText();
-  session.StartGame();
-  ASSERT_TRUE(WaitForMenu(session));
   EXPECT_TRUE(session.WaitForBlackAroundTheGame());
 
   // The help, typed into the playfield, then the way back.
@@ -303,26 +291,25 @@ TEST_P(WholeSessionTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
     ExpectFrame(screen);
     EXPECT_TRUE(session.WaitForBlackAroundTheGame());
     // Waiting for the start key: the snake stays where it is.
-    const std::optional<Cell> head = ShownHead(screen);
+    const std::optional<Point> head = ShownHead(screen);
     std::this_thread::sleep_for(milliseconds(300));
     EXPECT_EQ(ShownHead(session.Capture()), head) << "the snake moves before the start key";
   }
-  session.SendKeys({"Right"});
-  ASSERT_TRUE(WaitForHeading(session, 1, 0));
-  session.SendKeys({"Up"});
-  ASSERT_TRUE(WaitForHeading(session, 0, -1));
-  session.SendText("k");
-  ASSERT_TRUE(WaitForHeading(session, -1, 0));
-  session.SendKeys({"Down"});
-  ASSERT_TRUE(WaitForHeading(session, 0, 1));
-  session.SendText("m");
-  ASSERT_TRUE(WaitForHeading(session, 1, 0));
-  session.SendText("H");
-  ASSERT_TRUE(WaitForHeading(session, 0, -1));
-  session.SendKeys({"Left"});
-  ASSERT_TRUE(WaitForHeading(session, -1, 0));
-  session.SendText("P");
-  ASSERT_TRUE(WaitForHeading(session, 0, 1));
+  const struct {
+    std::string_view key;  // a tmux key name, or a letter typed as it is
+    int dx;
+    int dy;
+  } kTurns[] = {{"Right", 1, 0}, {"Up", 0, -1}, {"k", -1, 0},    {"Down", 0, 1},
+                {"m", 1, 0},     {"H", 0, -1},  {"Left", -1, 0}, {"P", 0, 1}};
+  for (const auto& [key, dx, dy] : kTurns) {
+    SCOPED_TRACE(std::string(key));
+    if (key.size() == 1) {
+      session.SendText(key);
+    } else {
+      session.SendKeys({key});
+    }
+    ASSERT_TRUE(WaitForHeading(session, dx, dy));
+  }
 
   // Three points by U: the score goes up and shows in light green above the best.
   session.SendText("uuu");
@@ -385,13 +372,13 @@ TEST_P(WholeSessionTest, HelpThenAGameSavedEndedAndContinuedThenFarewell) {
         << "the best score of this session";
     EXPECT_EQ(ShownNumber(screen, kLengthLabel, "length:"), static_cast<int>(saved->body.size()))
         << "length " << screen.Row(kLengthLabel.y);
-    for (const Cell& cell : saved->body) {
+    for (const Point& cell : saved->body) {
       EXPECT_EQ(screen.At(cell.x, cell.y).glyph, "*") << "body cell " << FormatHead(cell);
     }
   }
   // Started and ended at once: at most one step, which scores only if the food lies just ahead.
-  const Cell head = saved->body.front();
-  const Cell ahead{head.x, head.y == 39 ? 2 : head.y + 1};  // heading down, wrapping at the bottom
+  const Point head = saved->body.front();
+  const Point ahead{head.x, head.y == 39 ? 2 : head.y + 1};  // heading down, wrapping at the bottom
   const int final_score = static_cast<int>(saved->body.size()) - 2 + (saved->food == ahead ? 1 : 0);
   session.SendKeys({"Space", "Escape"});
   ASSERT_TRUE(WaitForGameOver(session));
@@ -480,9 +467,7 @@ TEST(EndToEndTest, After79GamesTheMenuSnakeBitesItselfAndTheGameSaysRest) {
   TmuxSession::Options options;
   options.alternate_screen = false;
   TmuxSession session(options);
-  WriteUsualFiles(session, 0);
-  session.StartGame();
-  ASSERT_TRUE(WaitForMenu(session));
+  ASSERT_TRUE(StartAtTheMenu(session, 0));
 
   for (int game = 1; game <= 79; ++game) {
     SCOPED_TRACE("game " + std::to_string(game));

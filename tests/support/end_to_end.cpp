@@ -24,6 +24,12 @@ void WriteUsualFiles(const TmuxSession& session, int best_score) {
   });
 }
 
+::testing::AssertionResult StartAtTheMenu(TmuxSession& session, int best_score) {
+  WriteUsualFiles(session, best_score);
+  session.StartGame();
+  return WaitForMenu(session);
+}
+
 ::testing::AssertionResult WaitForGameOver(const TmuxSession& session) {
   return session.WaitForText(kGameOverPrompt, "Press any key to continue.");
 }
@@ -87,9 +93,9 @@ void ExpectFrame(const Screen& screen) {
                                << screen.ToString();
 }
 
-std::optional<Cell> ShownHead(const Screen& screen) {
+std::optional<Point> ShownHead(const Screen& screen) {
   const std::string text = screen.Text(kHeadCell, 10);
-  Cell head;
+  Point head;
   char close = 0;
   if (std::sscanf(text.c_str(), "(%d, %d%c", &head.x, &head.y, &close) != 3 || close != ')') {
     return std::nullopt;

@@ -19,6 +19,9 @@ void WriteUsualFiles(const TmuxSession& session, int best_score);
 
 ::testing::AssertionResult WaitForMenu(const TmuxSession& session);
 
+// The usual files, then the game, up to its menu.
+::testing::AssertionResult StartAtTheMenu(TmuxSession& session, int best_score);
+
 // The game-over screen, once its prompt shows: keys typed before it are thrown away.
 ::testing::AssertionResult WaitForGameOver(const TmuxSession& session);
 
@@ -36,12 +39,6 @@ void QuitFromMenu(const TmuxSession& session);
 // Esc to the game-over screen, a key to the menu, Esc to leave; the program ends well.
 void EndGameAndQuit(const TmuxSession& session);
 
-struct Cell {
-  int x = 0;
-  int y = 0;
-  bool operator==(const Cell&) const = default;
-};
-
 // The number that follows `label` on the line at `line`, such as the score after "Your score:";
 // -1 when the line does not start with `label` or no number follows it.
 int ShownNumber(const Screen& screen, Point line, std::string_view label);
@@ -51,4 +48,4 @@ int ShownNumber(const Screen& screen, Point line, std::string_view label);
 void ExpectFrame(const Screen& screen);
 
 // The head's position as the info panel shows it, "(xxx, yyy)".
-std::optional<Cell> ShownHead(const Screen& screen);
+std::optional<Point> ShownHead(const Screen& screen);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -83,6 +84,17 @@ bool ReadUntil(int master, const std::string& text, std::string& seen) {
     if (seen.find(text) != std::string::npos) return true;
   }
   return false;
+}
+
+std::optional<int> AwaitEnd(pid_t pid, milliseconds timeout, rusage* usage) {
+  const auto deadline = Clock::now() + timeout;
+  int status = 0;
+  pid_t ended = 0;
+  while ((ended = ::wait4(pid, &status, WNOHANG, usage)) == 0 && Clock::now() < deadline) {
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  if (ended != pid) return std::nullopt;
+  return status;
 }
 
 std::optional<milliseconds> CpuTime(pid_t pid) {

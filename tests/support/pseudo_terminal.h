@@ -33,6 +33,11 @@ PseudoTerminalGame StartInPseudoTerminal(const TmuxSession& files, Under under);
 // false when the terminal closes first or TmuxSession::kPatience runs out.
 bool ReadUntil(int master, const std::string& text, std::string& seen);
 
+// Waits up to `timeout` for the child `pid` to end: its wait status, and in `usage` the CPU time of
+// it and of the children it waited for. Nothing while it runs on, or when it is no child to wait
+// for.
+std::optional<int> AwaitEnd(pid_t pid, std::chrono::milliseconds timeout, rusage* usage = nullptr);
+
 // CPU time a process has used so far, from /proc; nothing once it is gone.
 std::optional<std::chrono::milliseconds> CpuTime(pid_t pid);
 // CPU time as wait4 reports it for a process that has ended.
