@@ -27,6 +27,11 @@ class FrameEncoderTest : public ::testing::Test {
   std::string Frame(bool bell = false) {
     return encoder.Encode(screen, screen.TakeChangedRows(), bell);
   }
+  // The frame that follows writing `text` alone at (x, y).
+  std::string FrameAfter(int x, int y, std::string_view text, Colour colour = Colour::Normal) {
+    WriteAt(screen, x, y, text, colour);
+    return Frame();
+  }
 
   ScreenModel screen;
   FrameEncoder encoder;
@@ -36,17 +41,13 @@ TEST_F(FrameEncoderTest, NothingChangedSendsNothing) {
   EXPECT_EQ(Frame(), "");
   WriteAt(screen, 10, 5, "A");
   Frame();
-  WriteAt(screen, 10, 5, "A");  // written again, the same
-  EXPECT_EQ(Frame(), "");
+  EXPECT_EQ(FrameAfter(10, 5, "A"), "");  // written again, the same
 }
 
 TEST_F(FrameEncoderTest, OneCellAndItsNeighbours) {
-  WriteAt(screen, 10, 5, "A");
-  EXPECT_EQ(Frame(), "\x1b[6;11HA");
-  WriteAt(screen, 11, 5, "B");  // where the cursor stands already
-  EXPECT_EQ(Frame(), "B");
-  WriteAt(screen, 20, 7, "CD");
-  EXPECT_EQ(Frame(), "\x1b[8;21HCD");
+  EXPECT_EQ(FrameAfter(10, 5, "A"), "\x1b[6;11HA");
+  EXPECT_EQ(FrameAfter(11, 5, "B"), "B");  // where the cursor stands already
+  EXPECT_EQ(FrameAfter(20, 7, "CD"), "\x1b[8;21HCD");
 }
 
 TEST_F(FrameEncoderTest, AGapIsRetypedWhenShorterAndSkippedOtherwise) {
@@ -57,25 +58,17 @@ TEST_F(FrameEncoderTest, AGapIsRetypedWhenShorterAndSkippedOtherwise) {
 }
 
 TEST_F(FrameEncoderTest, AGapInAnotherColourIsNeverRetyped) {
-  WriteAt(screen, 12, 5, "x", Colour::DarkGrey);
-  EXPECT_EQ(Frame(), "\x1b[6;13H\x1b[90mx");
-  WriteAt(screen, 10, 5, "A");
-  EXPECT_EQ(Frame(), "\b\b\b\x1b[37mA");
-  WriteAt(screen, 14, 5, "C");
-  EXPECT_EQ(Frame(), "\x1b[3CC");
-  WriteAt(screen, 17, 5, "E");
-  EXPECT_EQ(Frame(), "\x1b[2CE");
+  EXPECT_EQ(FrameAfter(12, 5, "x", Colour::DarkGrey), "\x1b[6;13H\x1b[90mx");
+  EXPECT_EQ(FrameAfter(10, 5, "A"), "\b\b\b\x1b[37mA");
+  EXPECT_EQ(FrameAfter(14, 5, "C"), "\x1b[3CC");
+  EXPECT_EQ(FrameAfter(17, 5, "E"), "\x1b[2CE");
 }
 
 TEST_F(FrameEncoderTest, RelativeMovesWhenTheyAreShorter) {
-  WriteAt(screen, 50, 10, "A");
-  EXPECT_EQ(Frame(), "\x1b[11;51HA");
-  WriteAt(screen, 50, 12, "B");
-  EXPECT_EQ(Frame(), "\x1b[2B\bB");
-  WriteAt(screen, 51, 11, "C");
-  EXPECT_EQ(Frame(), "\x1b[AC");
-  WriteAt(screen, 0, 11, "D");
-  EXPECT_EQ(Frame(), "\rD");
+  EXPECT_EQ(FrameAfter(50, 10, "A"), "\x1b[11;51HA");
+  EXPECT_EQ(FrameAfter(50, 12, "B"), "\x1b[2B\bB");
+  EXPECT_EQ(FrameAfter(51, 11, "C"), "\x1b[AC");
+  EXPECT_EQ(FrameAfter(0, 11, "D"), "\rD");
   WriteAt(screen, 60, 11, "E");
   WriteAt(screen, 1, 12, "F");
   EXPECT_EQ(Frame(), "\x1b[59CE\x1b[13;2HF");
@@ -94,10 +87,8 @@ TEST_F(FrameEncoderTest, TheCellCheapestToReachIsWrittenFirst) {
 }
 
 TEST_F(FrameEncoderTest, ColoursChangeOnlyForCellsThatShowThem) {
-  WriteAt(screen, 120, 12, "7", Colour::DarkGrey);
-  EXPECT_EQ(Frame(), "\x1b[13;121H\x1b[90m7");
-  WriteAt(screen, 120, 12, " ");  // a blank in Normal: only the black background shows
-  EXPECT_EQ(Frame(), "\b ");
+  EXPECT_EQ(FrameAfter(120, 12, "7", Colour::DarkGrey), "\x1b[13;121H\x1b[90m7");
+  EXPECT_EQ(FrameAfter(120, 12, " "), "\b ");  // a blank in Normal: only the black background shows
   const struct {
     Colour colour;
     std::string_view ansi;
@@ -109,15 +100,14 @@ TEST_F(FrameEncoderTest, ColoursChangeOnlyForCellsThatShowThem) {
   };
   std::string_view move = "\x1b[H";
   for (const auto& [colour, ansi] : kColours) {
-    WriteAt(screen, 0, 0, "o", colour);
-    EXPECT_EQ(Frame(), std::string(move) + std::string(ansi) + "o");
+    EXPECT_EQ(FrameAfter(0, 0, "o", colour), std::string(move) + std::string(ansi) + "o");
     move = "\r";
   }
 }
 
 TEST_F(FrameEncoderTest, HighBytesAreCodePage437GlyphsAndControlBytesQuestionMarks) {
-  WriteAt(screen, 0, 0, "\xdb\x82\xb0\xfe\x01\x7f");
-  EXPECT_EQ(Frame(), "\x1b[H\xe2\x96\x88\xc3\xa9\xe2\x96\x91\xe2\x96\xa0??");
+  EXPECT_EQ(FrameAfter(0, 0, "\xdb\x82\xb0\xfe\x01\x7f"),
+            "\x1b[H\xe2\x96\x88\xc3\xa9\xe2\x96\x91\xe2\x96\xa0??");
   // A terminal that does not take UTF-8 gets no byte from 128 up, which it might read as a control.
   FrameEncoder ascii(Glyphs::kAscii);
   ScreenModel again;
@@ -133,8 +123,7 @@ TEST_F(FrameEncoderTest, NothingIsAssumedAboutTheCursorAfterTheLastColumn) {
   WriteAt(screen, 154, 41, "Z");
   WriteAt(screen, 153, 41, "z");
   EXPECT_EQ(Frame(), "\x1b[42;154HzZ");
-  WriteAt(screen, 1, 4, "y");
-  EXPECT_EQ(Frame(), "\x1b[5;2Hy");
+  EXPECT_EQ(FrameAfter(1, 4, "y"), "\x1b[5;2Hy");
 }
 
 TEST_F(FrameEncoderTest, OneBellFollowsTheDrawingInTheSameBatch) {
@@ -147,8 +136,7 @@ TEST_F(FrameEncoderTest, ClearingTheScreenIsUsedWhenItSavesBytes) {
   for (int y = 0; y < 10; ++y) WriteAt(screen, 0, y, std::string(kScreenWidth, 'x'));
   Frame();
   screen.Clear();
-  WriteAt(screen, 0, 0, "A");
-  EXPECT_EQ(Frame(), "\x1b[2J\x1b[HA");
+  EXPECT_EQ(FrameAfter(0, 0, "A"), "\x1b[2J\x1b[HA");
 
   screen.Clear();  // only one cell shown: blanking it is cheaper than clearing
   EXPECT_EQ(Frame(), "\r ");
