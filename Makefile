@@ -113,7 +113,8 @@ test-package: package
 
 # The browser edition: `make web` builds build/web/, a folder any static file server can serve:
 # the page, the game compiled to WebAssembly by Debian's emscripten (vorlix.js and vorlix.wasm)
-# and the terminal widget (xterm.js, from npm at the version web/package-lock.json pins).
+# and the terminal widget (xterm.js and its WebGL renderer, from npm at the versions
+# web/package-lock.json pins).
 # `make serve-web` serves it on this machine. `make test-web` builds the in-memory behaviour tests
 # with emscripten and runs them under node, then plays the page through in headless Chromium.
 WEB_PACKAGES := emscripten binaryen cmake ninja-build make
@@ -134,7 +135,8 @@ web: web-widget
 	@$(WEB_ENV) cmake --build build/web-build --target vorlix
 	@mkdir -p $(WEB_SITE)
 	cp web/index.html build/web-build/vorlix.js build/web-build/vorlix.wasm \
-	  web/node_modules/@xterm/xterm/lib/xterm.js web/node_modules/@xterm/xterm/css/xterm.css $(WEB_SITE)/
+	  web/node_modules/@xterm/xterm/lib/xterm.js web/node_modules/@xterm/xterm/css/xterm.css \
+	  web/node_modules/@xterm/addon-webgl/lib/addon-webgl.js $(WEB_SITE)/
 
 serve-web: web
 	@tools/require-packages python3
@@ -147,4 +149,4 @@ test-web: web
 	  -DVORLIX_WERROR=ON -DCMAKE_CROSSCOMPILING_EMULATOR=node
 	$(WEB_ENV) cmake --build build/web-test
 	ctest --test-dir build/web-test --output-on-failure -j $(JOBS)
-	node tests/web/play.mjs $(WEB_SITE)
+	node tests/web/play.mjs $(WEB_SITE) build/web-test/browser.png

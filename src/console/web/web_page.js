@@ -48,19 +48,21 @@ Module.vorlixGameEnded = function () {
 
 // ---- The files ----------------------------------------------------------------------------------
 
-// The working folder is kept in the browser's storage (IndexedDB): loaded before the game starts,
-// and each file the game replaces is stored again, whole, in one transaction. A browser that
-// refuses storage leaves the game with a folder of its own for this visit, and every write then
-// fails as on a read-only disk. "help.txt" comes with the game and is put in the folder at start.
+// The working folder is an in-memory folder filled from the browser's storage (IndexedDB, through
+// emscripten's IDBFS) before the game starts; each file the game replaces is then stored again,
+// whole, in one transaction (web_files.cpp), and nothing else is: a temporary file never reaches
+// the storage, and another tab's files are left as they are. A browser that refuses storage leaves
+// the game with an empty folder for this visit, and every write then fails. "help.txt" comes with
+// the game and is put in the folder at every start.
 var vorlixFolder = '/vorlix';
 
 Module.preRun = Module.preRun || [];
 Module.preRun.push(function () {
   FS.mkdir(vorlixFolder);
-  FS.mount(IDBFS, {}, vorlixFolder);
+  FS.mount(MEMFS, {}, vorlixFolder);
   FS.chdir(vorlixFolder);
   addRunDependency('vorlix-files');
-  FS.syncfs(true, function (error) {
+  IDBFS.syncfs(FS.lookupPath(vorlixFolder).node.mount, true, function (error) {
     if (error) console.warn('Vorlix keeps no files on this visit:', error);
     FS.writeFile(vorlixFolder + '/help.txt', FS.readFile('/share/help.txt'));
     removeRunDependency('vorlix-files');
