@@ -126,7 +126,7 @@ WEB_ENV := NODE_PATH=/usr/share/nodejs
 .PHONY: web serve-web test-web web-widget
 
 web-widget:
-	@command -v npm >/dev/null || tools/require-packages npm
+	@command -v npm >/dev/null || tools/require-packages nodejs npm
 	@test web/node_modules/.package-lock.json -nt web/package-lock.json || (cd web && npm ci --no-audit --no-fund --ignore-scripts >/dev/null)
 
 web: web-widget
