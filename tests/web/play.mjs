@@ -185,6 +185,23 @@ const steps = [
     await visit();
     check('the saved game is offered', (await screen()).some(row => row.includes('Continue(C)')), true);
   }],
+  ['a browser that refuses storage: the game cannot write', async () => {
+    const kept = page;
+    page = await browser.newPage();
+    await page.evaluateOnNewDocument(() => {
+      indexedDB.open = () => { throw new DOMException('refused', 'SecurityError'); };
+    });
+    await visit();
+    check('no saved game seen', (await screen()).some(row => row.includes('Continue(C)')), false);
+    await press('p');
+    await waitFor('Your score:');
+    await press('Space', 's');
+    await waitFor('Save the game and continue?');
+    await press('y');
+    await waitFor('Cannot write the file "save.dat" !');
+    await page.close();
+    page = kept;
+  }],
   ['the farewell, and the page says the game has ended', async () => {
     await press('Escape');
     await waitFor('Thanks for your playing!');

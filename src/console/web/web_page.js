@@ -64,8 +64,11 @@ Module.preRun.push(function () {
   addRunDependency('vorlix-files');
   IDBFS.syncfs(FS.lookupPath(vorlixFolder).node.mount, true, function (error) {
     if (error) console.warn('Vorlix keeps no files on this visit:', error);
-    FS.writeFile(vorlixFolder + '/help.txt', FS.readFile('/share/help.txt'));
     removeRunDependency('vorlix-files');
+  });
+  // Once the folder is filled and the files that come with the game are there.
+  addOnInit(function () {
+    FS.writeFile(vorlixFolder + '/help.txt', FS.readFile('/share/help.txt'));
   });
 });
 
