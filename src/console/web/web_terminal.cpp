@@ -68,7 +68,7 @@ class WebTerminal final : public Terminal {
   // The page picks the font, and it is always 155 by 42.
   void SetFont() override {}
   void HideCursor() override { Show("\x1b[?25l"); }
-  void FitScreen() override {}
+  ScreenFit FitScreen() override { return ScreenFit::kReady; }
 
   bool KeyPending() override;
   int ReadKey() override;
