@@ -110,3 +110,43 @@ package: build
 test-package: package
 	@tools/require-packages lintian
 	packaging/check-deb build/package/vorlix_*.deb
+
+# The browser edition: `make web` builds build/web/, a folder any static file server can serve:
+# the page, the game compiled to WebAssembly by Debian's emscripten (vorlix.js and vorlix.wasm)
+# and the terminal widget (xterm.js and its WebGL renderer, from npm at the versions
+# web/package-lock.json pins).
+# `make serve-web` serves it on this machine. `make test-web` builds the in-memory behaviour tests
+# with emscripten and runs them under node, then plays the page through in headless Chromium.
+WEB_PACKAGES := emscripten binaryen cmake ninja-build make
+WEB_TEST_PACKAGES := $(WEB_PACKAGES) googletest chromium fonts-dejavu-core
+WEB_SITE := build/web
+WEB_PORT ?= 8155
+# emscripten's own scripts need Debian's node modules when the node on the path is not Debian's.
+WEB_ENV := NODE_PATH=/usr/share/nodejs
+.PHONY: web serve-web test-web web-widget
+
+web-widget:
+	@command -v npm >/dev/null || tools/require-packages nodejs npm
+	@test web/node_modules/.package-lock.json -nt web/package-lock.json || (cd web && npm ci --no-audit --no-fund --ignore-scripts >/dev/null)
+
+web: web-widget
+	@tools/require-packages $(WEB_PACKAGES)
+	@$(WEB_ENV) emcmake cmake -S . -B build/web-build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORLIX_WERROR=$(WERROR) >/dev/null
+	@$(WEB_ENV) cmake --build build/web-build --target vorlix
+	@mkdir -p $(WEB_SITE)
+	cp web/index.html build/web-build/vorlix.js build/web-build/vorlix.wasm \
+	  web/node_modules/@xterm/xterm/lib/xterm.js web/node_modules/@xterm/xterm/css/xterm.css \
+	  web/node_modules/@xterm/addon-webgl/lib/addon-webgl.js $(WEB_SITE)/
+
+serve-web: web
+	@tools/require-packages python3
+	@echo "Vorlix is at http://127.0.0.1:$(WEB_PORT)/ (Ctrl+C stops the server)"
+	python3 -m http.server --bind 127.0.0.1 --directory $(WEB_SITE) $(WEB_PORT)
+
+test-web: web
+	@tools/require-packages $(WEB_TEST_PACKAGES)
+	$(WEB_ENV) emcmake cmake -S . -B build/web-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLIX_TESTS=ON \
+	  -DVORLIX_WERROR=ON -DCMAKE_CROSSCOMPILING_EMULATOR=node
+	$(WEB_ENV) cmake --build build/web-test
+	ctest --test-dir build/web-test --output-on-failure -j $(JOBS)
+	node tests/web/play.mjs $(WEB_SITE) build/web-test/browser.png

@@ -49,8 +49,8 @@ inline std::string TextAt(const MemoryTerminal& terminal, Point at, int length) 
 
 // While it lives, no file can take a byte more, as on a full disk: the file size limit is 0, and
 // the signal for passing it is ignored, as the game ignores it. Windows has no per-process limit
-// on file size, so there it does nothing and a test that needs it starts with
-// SKIP_WITHOUT_FULL_DISK().
+// on file size, nor has the browser build's file system in memory, so there it does nothing and a
+// test that needs it starts with SKIP_WITHOUT_FULL_DISK().
 class FullDisk {
  public:
   FullDisk();
@@ -66,6 +66,9 @@ class FullDisk {
 #ifdef _WIN32
 #define SKIP_WITHOUT_FULL_DISK() \
   GTEST_SKIP() << "a full disk cannot be made on Windows: it has no per-process file size limit"
+#elif defined(__EMSCRIPTEN__)
+#define SKIP_WITHOUT_FULL_DISK() \
+  GTEST_SKIP() << "a full disk cannot be made in the browser build: its files live in memory"
 #else
 #define SKIP_WITHOUT_FULL_DISK() static_cast<void>(0)
 #endif

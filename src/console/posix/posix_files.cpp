@@ -146,7 +146,9 @@ bool ReplaceFile(const char* path, std::string_view contents) {
   Descriptor file = CreateTemporaryBeside<PosixFiles>(path, temporary, [mode](const char* name) {
     return ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
   });
-  if (!file.valid()) return replacing && RewriteInPlace(existing, contents);
+  // Only a folder closed to the player calls for writing in place: where the folder is full or
+  // failing, the old file is better left whole.
+  if (!file.valid()) return replacing && errno == EACCES && RewriteInPlace(existing, contents);
   if (replacing && !TakeOver(file.get(), old)) {
     file.Close();
     PosixFiles::Remove(temporary.c_str());

@@ -122,6 +122,8 @@ bool ReplaceFile(const char* path, std::string_view contents) {
   FileHandle file = CreateTemporaryBeside<WindowsFiles>(path, temporary, [](const char* name) {
     return CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   });
-  if (!file.valid()) return RewriteInPlace(path, contents);
+  // Only a folder closed to the player calls for writing in place: where the folder is full or
+  // failing, the old file is better left whole.
+  if (!file.valid()) return GetLastError() == ERROR_ACCESS_DENIED && RewriteInPlace(path, contents);
   return WriteAndMoveOver(file, temporary, path, contents);
 }
