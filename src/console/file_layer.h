@@ -19,12 +19,26 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "console/files.h"
-#include "console/temporary_name.h"
+
+// The name of a temporary file the game writes beside one of its own before renaming it into
+// place: "<path>.<eight hex digits>.tmp". `varying` differs from one call and one process to the
+// next; the finaliser of splitmix64 spreads every bit of it over the digits. The standard random
+// generator is the game's own and is left alone.
+inline std::string TemporaryNameBeside(const std::string& path, std::uint64_t varying) {
+  varying = (varying ^ (varying >> 30)) * 0xbf58476d1ce4e5b9u;
+  varying = (varying ^ (varying >> 27)) * 0x94d049bb133111ebu;
+  varying ^= varying >> 31;
+  char digits[9];
+  std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(varying));
+  return path + "." + digits + ".tmp";
+}
 
 // Closes the open file on every way out.
 template <typename Platform>

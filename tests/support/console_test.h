@@ -12,7 +12,7 @@
 
 #include "console/console.h"
 #include "console/memory/memory_terminal.h"
-#include "support/screen_layout.h"
+#include "support/screen_lines.h"
 
 class ConsoleTest : public ::testing::Test {
  protected:

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "support/screen_layout.h"
+#include "support/screen_lines.h"
 
 inline constexpr int kGameColumns = 155;
 inline constexpr int kGameRows = 42;
