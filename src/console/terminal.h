@@ -29,6 +29,13 @@ inline constexpr int kEscKey = 27;
 // readings are taken modulo 2^32, which keeps them right across the wrap.
 using TickCount = std::uint32_t;
 
+// How long from `now` until `deadline`; 0 once it has come. A difference of half the count's range
+// or more is a deadline already passed.
+inline TickCount TimeUntil(TickCount deadline, TickCount now) {
+  const TickCount ahead = deadline - now;
+  return ahead < 0x8000'0000u ? ahead : 0;
+}
+
 enum class ScreenFit { kReady, kPlayerQuit };
 
 class Terminal {

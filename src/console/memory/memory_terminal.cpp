@@ -42,6 +42,5 @@ int MemoryTerminal::ReadKey() {
 
 void MemoryTerminal::SleepUntil(TickCount deadline) {
   if (on_sleep) on_sleep(*this);
-  const TickCount left = deadline - Now();
-  if (left < 0x8000'0000u) elapsed_ += left;  // a larger difference is a deadline already passed
+  elapsed_ += TimeUntil(deadline, Now());
 }

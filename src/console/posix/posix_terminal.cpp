@@ -294,8 +294,8 @@ void PosixTerminal::SleepUntil(TickCount deadline) {
     AttendToSignals();
     const std::int64_t now = MonotonicNanoseconds();
     const std::int64_t now_ms = now / kNanosecondsPerMillisecond;
-    const TickCount ahead = deadline - static_cast<TickCount>(now_ms);
-    if (ahead == 0 || ahead >= 0x8000'0000u) return;  // reached, or passed long ago
+    const TickCount ahead = TimeUntil(deadline, static_cast<TickCount>(now_ms));
+    if (ahead == 0) return;
     // The deadline is the moment the millisecond count turns to `deadline`: one sleep to the
     // nanosecond keeps a run of paced waits to their length with one wake-up each. A key that
     // comes meanwhile is read at once, so that the decoder knows when each byte arrived (Esc and

@@ -143,8 +143,8 @@ void WebTerminal::SleepUntil(TickCount deadline) {
   for (;;) {
     const double now = NowMs();
     const auto now_ms = static_cast<std::uint64_t>(now);
-    const TickCount ahead = deadline - static_cast<TickCount>(now_ms);
-    if (ahead == 0 || ahead >= 0x8000'0000u) return;  // reached, or passed long ago
+    const TickCount ahead = TimeUntil(deadline, static_cast<TickCount>(now_ms));
+    if (ahead == 0) return;
     const double rest = static_cast<double>(now_ms + ahead) - now;
     vorlix_await_typing(std::ceil(rest));
     TakeTyped();

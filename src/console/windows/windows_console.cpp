@@ -264,9 +264,8 @@ class WindowsTerminal final : public Terminal {
   TickCount Now() override { return static_cast<TickCount>(GetTickCount()); }
 
   void SleepUntil(TickCount deadline) override {
-    const TickCount left = deadline - Now();
-    if (left == 0 || left >= 0x8000'0000u) return;  // reached, or passed a while ago
-    Sleep(left);
+    const TickCount left = TimeUntil(deadline, Now());
+    if (left != 0) Sleep(left);
   }
 
  private:
