@@ -226,10 +226,10 @@ TEST(SaveReading, TurnsAwayFilesThatWouldBreakTheGame) {
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[f]\n1 1\n[g]\n0 0\n"));
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[f]\n1 1\n[g]\n0 -5\n"));
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[f]\n1 1\n[g]\n0 4294967396\n"));
-  // A minute a tick is the longest delay: a longer one would leave the game deaf to every key.
+  // 999 and D is the slowest the game itself goes: a longer delay would leave it deaf to every key.
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[f]\n1 1\n[g]\n0 2000000000\n"));
-  EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[f]\n1 1\n[g]\n0 60001\n"));
-  EXPECT_TRUE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[f]\n1 1\n[g]\n0 60000\n"));
+  EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[f]\n1 1\n[g]\n0 1010\n"));
+  EXPECT_TRUE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[f]\n1 1\n[g]\n0 1009\n"));
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[f]\n99999999999 1\n"));
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 4294967316\n"));
   EXPECT_FALSE(ParseSavedGame("[snake info]\n3 2\n50 20\n49 20\n[g]\n2147483648 100\n"));

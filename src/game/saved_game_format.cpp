@@ -13,9 +13,10 @@
 
 namespace {
 
-// A minute a tick. The game itself never goes beyond 1009 ms, from a hand-edited 999; a longer
-// delay would leave the game deaf to every key for as long.
-constexpr int kLongestDelayMs = 60'000;
+// The slowest pace the game's own keys reach: D stops adding 10 ms once the delay is 1000 or more,
+// so a save written at 999 comes back as 1009 at most. A longer delay is no game's, and it would
+// leave the game deaf to every key for as long.
+constexpr int kLongestDelayMs = 1000 + 9;
 
 // Reads the file the way the game always has: a run of non-digits skipped before each section's
 // pair, then signed decimal numbers separated by white space.

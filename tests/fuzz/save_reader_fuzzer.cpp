@@ -1,6 +1,6 @@
 // Arbitrary bytes as "save.dat". The reader must turn away what it cannot use and hand back only
 // games the loop can run: a heading, a body of at least 2 cells on the playfield, no more nodes
-// than the text has room for, a positive delay and food, if any, on the playfield off the body. It
+// than the text has room for, a delay the game itself can reach and food, if any, on the playfield off the body. It
 // must stay within memory in step with the text, and a game it accepts, written out again, must
 // read back the same.
 
@@ -59,7 +59,7 @@ void CheckPlayable(const SavedGame& saved, std::string_view text) {
   REQUIRE(saved.body.size() >= 2);
   REQUIRE(saved.body.size() <= MostNodes(text));
   REQUIRE(std::all_of(saved.body.begin(), saved.body.end(), OnTheField));
-  REQUIRE(saved.delay_ms >= 1);
+  REQUIRE(saved.delay_ms >= 1 && saved.delay_ms <= 1009);
   if (saved.food) {
     REQUIRE(OnTheField(*saved.food));
     REQUIRE(std::find(saved.body.begin(), saved.body.end(), *saved.food) == saved.body.end());
