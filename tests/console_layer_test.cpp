@@ -261,19 +261,71 @@ TEST_F(ConsoleLayer, ReplaceFileKeepsWhatThePlayerSetOnTheFile) {
   struct stat info {};
   EXPECT_TRUE(::stat("shared", &info) == 0 && info.st_uid == 0 && ReadFile("shared") == "new\n");
   EXPECT_TRUE(::stat("private/score.dat", &info) == 0 && info.st_uid == 65534);
+  // Read-only is read-only for root too, who could open the file for writing all the same.
+  fs::permissions("shared", fs::perms(0444));
+  EXPECT_FALSE(ReplaceFile("shared", "root\n"));
+  EXPECT_EQ(ReadFile("shared"), "new\n");
 #endif
 }
 
+// A link stays a link and its file takes the new contents; every name of a file with several
+// shows them.
+TEST_F(ConsoleLayer, ReplaceFileWritesThroughLinks) {
+  namespace fs = std::filesystem;
+  fs::create_directories("game");
+  fs::create_directories("shared");
+  WriteFile("shared/score.dat", "5\n");
+  fs::create_hard_link("shared/score.dat", "game/also.dat");
+  EXPECT_TRUE(ReplaceFile("game/also.dat", "6\n"));
+  EXPECT_EQ(ReadFile("shared/score.dat"), "6\n");
+  EXPECT_EQ(fs::hard_link_count("game/also.dat"), 2u);
+#ifndef _WIN32  // making a symbolic link takes a privilege there
+  fs::create_symlink("../shared/score.dat", "game/score.dat");
+  fs::create_symlink("../shared/save.dat", "game/save.dat");  // its file is not there yet
+  fs::create_symlink("../shared", "game/folder.dat");
+  fs::create_symlink("loop.dat", "game/loop.dat");
+  EXPECT_TRUE(ReplaceFile("game/score.dat", "7\n"));
+  EXPECT_TRUE(ReplaceFile("game/save.dat", "saved\n"));
+  EXPECT_FALSE(ReplaceFile("game/folder.dat", "x"));
+  EXPECT_FALSE(ReplaceFile("game/loop.dat", "x"));
+  EXPECT_EQ(ReadFile("shared/score.dat"), "7\n");
+  EXPECT_EQ(ReadFile("shared/save.dat"), "saved\n");
+  for (const char* link : {"game/score.dat", "game/save.dat", "game/folder.dat", "game/loop.dat"}) {
+    EXPECT_TRUE(fs::is_symlink(link)) << link;
+  }
+  EXPECT_EQ(ReadFile("game/also.dat"), "7\n");
+#endif
+  std::set<std::string> left;
+  for (const auto& entry : fs::directory_iterator("shared"))
+    left.insert(entry.path().filename().string());
+#ifndef _WIN32
+  EXPECT_EQ(left, (std::set<std::string>{"save.dat", "score.dat"})) << "no temporary file is left";
+#endif
+}
+
+// Whether the file is replaced by a copy or written over in place (where it has other names, or
+// stands in a folder closed to the player), a disk without room for the new text keeps the old.
 TEST_F(ConsoleLayer, ReplaceFileOnAFullDiskKeepsTheOldFile) {
   SKIP_WITHOUT_FULL_DISK();
+  namespace fs = std::filesystem;
+  const AsPlayer player;
+  fs::create_directories("closed");
   WriteFile("data.txt", "second\n");
-  // The temporary file cannot take the bytes, and the old file stays whole.
-  {
-    const FullDisk full;
-    EXPECT_FALSE(ReplaceFile("data.txt", "third\n"));
+  WriteFile("linked.txt", "second\n");
+  WriteFile("closed/data.txt", "second\n");
+  fs::create_hard_link("linked.txt", "other name.txt");
+  for (const char* path : {"data.txt", "linked.txt", "closed/data.txt"}) {
+    SCOPED_TRACE(path);
+    fs::permissions("closed", fs::perms(0555));
+    {
+      const FullDisk full(10);
+      EXPECT_FALSE(ReplaceFile(path, "the third text, longer\n"));
+    }
+    fs::permissions("closed", fs::perms(0755));
+    EXPECT_EQ(ReadFile(path), "second\n");
   }
-  EXPECT_EQ(ReadFile("data.txt"), "second\n");
-  EXPECT_EQ(Files(), (std::set<std::string>{"data.txt"})) << "no temporary file is left";
+  EXPECT_EQ(Files(), (std::set<std::string>{"closed", "data.txt", "linked.txt", "other name.txt"}))
+      << "no temporary file is left";
 }
 
 }  // namespace

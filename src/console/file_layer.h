@@ -53,10 +53,18 @@ class OwnedFile {
   ~OwnedFile() { Close(); }
   OwnedFile(const OwnedFile&) = delete;
   OwnedFile& operator=(const OwnedFile&) = delete;
-  OwnedFile& operator=(OwnedFile&&) = delete;
+  OwnedFile& operator=(OwnedFile&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = std::exchange(other.handle_, Platform::Closed());
+    }
+    return *this;
+  }
 
   bool valid() const { return handle_ != Platform::Closed(); }
   Handle get() const { return handle_; }
+  // Hands the open file to the caller, who closes it.
+  Handle Release() { return std::exchange(handle_, Platform::Closed()); }
   bool Close() {
     if (!valid()) return true;
     return Platform::Close(std::exchange(handle_, Platform::Closed()));

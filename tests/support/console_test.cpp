@@ -65,7 +65,7 @@ std::set<std::string> ConsoleTest::Files() {
 
 #ifdef _WIN32
 struct FullDisk::Saved {};
-FullDisk::FullDisk() = default;
+FullDisk::FullDisk(std::size_t) {}
 FullDisk::~FullDisk() = default;
 #else
 struct FullDisk::Saved {
@@ -73,13 +73,13 @@ struct FullDisk::Saved {
   struct sigaction action {};
 };
 
-FullDisk::FullDisk() : saved_(std::make_unique<Saved>()) {
+FullDisk::FullDisk(std::size_t room) : saved_(std::make_unique<Saved>()) {
   ::getrlimit(RLIMIT_FSIZE, &saved_->limit);
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGXFSZ, &ignore, &saved_->action);
   rlimit none = saved_->limit;
-  none.rlim_cur = 0;
+  none.rlim_cur = room;
   ::setrlimit(RLIMIT_FSIZE, &none);
 }
 

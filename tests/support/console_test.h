@@ -47,13 +47,13 @@ inline std::string TextAt(const MemoryTerminal& terminal, Point at, int length) 
   return TextAt(terminal.screen(), at, length);
 }
 
-// While it lives, no file can take a byte more, as on a full disk: the file size limit is 0, and
-// the signal for passing it is ignored, as the game ignores it. Windows has no per-process limit
-// on file size, nor has the browser build's file system in memory, so there it does nothing and a
-// test that needs it starts with SKIP_WITHOUT_FULL_DISK().
+// While it lives, no file can grow beyond `room` bytes, as on a full disk: that is the file size
+// limit, and the signal for passing it is ignored, as the game ignores it. Windows has no
+// per-process limit on file size, nor has the browser build's file system in memory, so there it
+// does nothing and a test that needs it starts with SKIP_WITHOUT_FULL_DISK().
 class FullDisk {
  public:
-  FullDisk();
+  explicit FullDisk(std::size_t room = 0);
   ~FullDisk();
   FullDisk(const FullDisk&) = delete;
   FullDisk& operator=(const FullDisk&) = delete;

@@ -1,9 +1,12 @@
 // The game's files on POSIX systems. Reading takes only plain files and never waits; replacing
 // writes a new file of a fresh name beside the old one, pushes it to the disk, then renames it
-// over the old one, which is atomic within one folder. The new file keeps the old one's owner,
-// group and permission bits; a file the player may not write is never replaced.
+// over the old one, which is atomic within one folder. A symbolic link is written through: the new
+// file goes beside the file it points at, and the link stays. The new file keeps the old one's
+// owner, group and permission bits; a file without write permission is never replaced.
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -12,7 +15,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "console/console.h"
@@ -75,16 +80,44 @@ Descriptor OpenPlainFile(const char* path, Status& why) {
   return file;
 }
 
-// The plain file at `path`, opened for writing and left as it is, with what it is in `info`; -1
-// when nothing stands there, or something that is not a plain file (a link, a folder, a FIFO),
-// which the new file takes the place of. `allowed` is false when a plain file stands there that
-// the player may not write: the game then leaves it as it is, as the player wants.
-Descriptor OpenToReplace(const char* path, struct stat& info, bool& allowed) {
-  allowed = true;
-  if (::lstat(path, &info) != 0 || !S_ISREG(info.st_mode)) return Descriptor(-1);
-  Descriptor file(::open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  allowed = file.valid() && ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
-  return allowed ? std::move(file) : Descriptor(-1);
+// The folder part of `path`, with its slash: empty for a name in the working folder.
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Where the file at `path` really stands: each symbolic link on the way is followed to the name
+// it holds, which need not exist yet. Nothing when the links go round or run too deep.
+std::optional<std::string> FollowLinks(std::string path) {
+  constexpr int kMostLinks = 40;  // as many as the kernel itself follows
+  for (int links = 0; links <= kMostLinks; ++links) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    char target[4096];
+    const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<std::size_t>(length) == sizeof target) return std::nullopt;
+    const std::string_view to(target, static_cast<std::size_t>(length));
+    path = to.front() == '/' ? std::string(to) : FolderOf(path) + std::string(to);
+  }
+  return std::nullopt;
+}
+
+// What stands where the game is to write its file.
+enum class Existing {
+  kNothing,  // no file, or something that is not a file (a folder, a FIFO), for the new one to take
+             // the place of
+  kWritable,  // a plain file, now open for writing
+  kKept,      // a plain file without write permission, which the player means to keep as it is
+};
+
+// Opens the plain file at `path` for writing, with what it is in `info`. A file whose permission
+// bits give no one the right to write is kept, even from root, who could open it all the same.
+Existing OpenToReplace(const char* path, Descriptor& file, struct stat& info) {
+  if (::lstat(path, &info) != 0 || !S_ISREG(info.st_mode)) return Existing::kNothing;
+  if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return Existing::kKept;
+  file = Descriptor(::open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  const bool open = file.valid() && ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
+  return open ? Existing::kWritable : Existing::kKept;
 }
 
 // Gives the new file the owner, group and permission bits of the one it replaces. A player may
@@ -100,23 +133,50 @@ bool TakeOver(int fd, const struct stat& old) {
   return ::fchmod(fd, old.st_mode & 0777) == 0;
 }
 
-// Writes `contents` over the file from its start, then cuts it to their length: only where no new
-// file can stand in for it, such as a shared file in a folder where the player may not make one.
-// Whatever goes wrong part-way leaves as much of the old text as it can.
-bool RewriteInPlace(Descriptor& file, std::string_view contents) {
-  bool written =
-      ::lseek(file.get(), 0, SEEK_SET) == 0 && WriteAll<PosixFiles>(file.get(), contents) &&
-      ::ftruncate(file.get(), static_cast<off_t>(contents.size())) == 0 && ::fsync(file.get()) == 0;
+// Makes sure the file can grow to `size` bytes before a byte of it is written: within the file
+// size limit, and with the disk's room taken for it. Either fails cleanly, leaving the file as it
+// was but for room it took that is not yet written, which `old_size` then gives back.
+bool MakeRoom(int fd, off_t size, off_t old_size) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      static_cast<rlim_t>(size) > limit.rlim_cur) {
+    return false;
+  }
+  if (size <= old_size) return true;
+#if defined(__APPLE__)
+  fstore_t store{F_ALLOCATEALL, F_PEOFPOSMODE, 0, size - old_size, 0};
+  const bool made = ::fcntl(fd, F_PREALLOCATE, &store) != -1 && ::ftruncate(fd, size) == 0;
+#else
+  const bool made = ::posix_fallocate(fd, 0, size) == 0;
+#endif
+  if (!made) static_cast<void>(::ftruncate(fd, old_size));
+  return made;
+}
+
+// Writes `contents` over the file from its start, then cuts it to their length: where no new file
+// can stand in for it (a shared file in a folder where the player may not make one, or a file
+// that is someone else's) and where the file has other names that must show the new text too.
+// The room for the new text is made first, so a full disk leaves the old text whole.
+bool RewriteInPlace(Descriptor& file, const struct stat& old, std::string_view contents) {
+  const auto size = static_cast<off_t>(contents.size());
+  const bool written = MakeRoom(file.get(), size, old.st_size) &&
+                       ::lseek(file.get(), 0, SEEK_SET) == 0 &&
+                       WriteAll<PosixFiles>(file.get(), contents) &&
+                       ::ftruncate(file.get(), size) == 0 && ::fsync(file.get()) == 0;
   return file.Close() && written;
+}
+
+Descriptor OpenFolderOf(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  return Descriptor(
+      ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 // Makes the rename itself durable; a folder that cannot be opened or synced is no failure of the
 // write, which has already happened.
 void SyncFolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.valid()) ::fsync(fd.get());
+  const Descriptor folder(OpenFolderOf(path));
+  if (folder.valid()) ::fsync(folder.get());
 }
 
 }  // namespace
@@ -133,28 +193,45 @@ bool FileExists(const char* path) {
   return OpenPlainFile(path, status).valid();
 }
 
-bool ReplaceFile(const char* path, std::string_view contents) {
+bool ReplaceFile(const char* name, std::string_view contents) {
+  const std::optional<std::string> path = FollowLinks(name);
+  if (!path) return false;
+  Descriptor existing;
   struct stat old {};
-  bool allowed = true;
-  Descriptor existing = OpenToReplace(path, old, allowed);
-  if (!allowed) return false;
-  const bool replacing = existing.valid();
+  const Existing there = OpenToReplace(path->c_str(), existing, old);
+  if (there == Existing::kKept) return false;
+  // A link to something that is not a plain file (a device, a folder) is not the game's to write.
+  if (there == Existing::kNothing && *path != name && ::lstat(path->c_str(), &old) == 0) {
+    return false;
+  }
+  const bool replacing = there == Existing::kWritable;
+  if (replacing && old.st_nlink > 1) return RewriteInPlace(existing, old, contents);
   // A new file takes the usual mode; a copy that replaces one stays private until it takes over.
   // O_NOFOLLOW keeps a link planted under a temporary name from being followed.
   const mode_t mode = replacing ? 0600 : 0666;
   std::string temporary;
-  Descriptor file = CreateTemporaryBeside<PosixFiles>(path, temporary, [mode](const char* name) {
-    return ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
+  Descriptor file = CreateTemporaryBeside<PosixFiles>(*path, temporary, [mode](const char* at) {
+    return ::open(at, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
   });
   // Only a folder closed to the player calls for writing in place: where the folder is full or
   // failing, the old file is better left whole.
-  if (!file.valid()) return replacing && errno == EACCES && RewriteInPlace(existing, contents);
+  if (!file.valid()) return replacing && errno == EACCES && RewriteInPlace(existing, old, contents);
   if (replacing && !TakeOver(file.get(), old)) {
     file.Close();
     PosixFiles::Remove(temporary.c_str());
-    return RewriteInPlace(existing, contents);
+    return RewriteInPlace(existing, old, contents);
   }
-  if (!WriteAndMoveOver(file, temporary, path, contents)) return false;
-  SyncFolderOf(path);
+  if (!WriteAndMoveOver(file, temporary, path->c_str(), contents)) return false;
+  SyncFolderOf(*path);
   return true;
+}
+
+FileLock::FileLock(const char* path) {
+  Descriptor folder(OpenFolderOf(FollowLinks(path).value_or(path)));
+  // An ending signal cuts the wait short; the game then writes without the lock and ends.
+  if (folder.valid() && ::flock(folder.get(), LOCK_EX) == 0) held_ = folder.Release();
+}
+
+FileLock::~FileLock() {
+  if (held_ >= 0) ::close(static_cast<int>(held_));  // lets the lock go
 }

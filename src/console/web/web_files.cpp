@@ -2,7 +2,8 @@
 // storage (IndexedDB, loaded before the game starts: web_page.js), so the POSIX file layer serves
 // as it is, compiled with its ReplaceFile named ReplaceFileInMemory: it replaces the file in the
 // page's copy of the folder through a temporary file, and this layer then hands the new file to
-// the browser's storage, whole, and waits until it is kept there. Reading needs nothing more.
+// the browser's storage, whole, and waits until it is kept there. Reading needs nothing more, and
+// a FileLock holds nothing here: the browser's file system has no locks.
 
 #include <emscripten.h>
 
