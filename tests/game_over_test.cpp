@@ -56,9 +56,19 @@ TEST_F(GameOver, EqualToTheBestIsNoNewBest) {
   EXPECT_FALSE(Exists("score.dat"));
 }
 
+// Another game played at the same time stored a better score than this one since it started.
+TEST_F(GameOver, ABetterScoreStoredByAnotherGameIsKeptAndShown) {
+  WriteFile("score.dat", "5\n");
+  PlayAndQuit(5);
+  EXPECT_EQ(RowFrom(kFinalScoreLine), "Final score:        3");
+  EXPECT_EQ(RowFrom(kOldBestLine), "High score:         5");
+  EXPECT_EQ(high_score, 5);
+  EXPECT_EQ(ReadFile("score.dat"), "5\n");
+}
+
 TEST_F(GameOver, AboveTheBestIsStoredInMemoryAndOnDisk) {
   high_score = -3;
-  WriteFile("score.dat", "-3\n");
+  WriteFile("score.dat", "6\n");  // another game's, stored meanwhile
   PlayAndQuit(9);
   EXPECT_EQ(RowFrom(kNewBestLine), "New High Score: 7 !");
   EXPECT_EQ(ColourAt(kNewBestLine), Colour::LightGreen);

@@ -12,9 +12,6 @@ constexpr const char* kScoreFile = "score.dat";
 // Far more than any score file the game writes; a longer file is read only this far.
 constexpr std::size_t kScoreFileLimit = 64 * 1024;
 
-// False while "score.dat" is there but could not be read when it was last loaded.
-bool score_file_replaceable = true;
-
 }  // namespace
 
 std::optional<int> ParseBestScore(std::string_view text) {
@@ -43,13 +40,21 @@ std::string FormatBestScore(int best) {
 
 bool LoadBestScore(int& best) {
   const FileContents file = ReadGameFile(kScoreFile, kScoreFileLimit);
-  using Status = FileContents::Status;
-  score_file_replaceable = file.status == Status::kRead || file.status == Status::kMissing;
-  if (file.status != Status::kRead) return false;
+  if (file.status != FileContents::Status::kRead) return false;
   if (const std::optional<int> number = ParseBestScore(file.text)) best = *number;
   return true;
 }
 
-bool StoreBestScore(int best) {
-  return score_file_replaceable && ReplaceFile(kScoreFile, FormatBestScore(best));
+Stored StoreBestScore(int score, int& best) {
+  best = score;
+  const FileLock lock(kScoreFile);
+  const FileContents file = ReadGameFile(kScoreFile, kScoreFileLimit);
+  using Status = FileContents::Status;
+  if (file.status != Status::kRead && file.status != Status::kMissing) return Stored::kCannotWrite;
+  const std::optional<int> stored = ParseBestScore(file.text);
+  if (stored && *stored >= score) {
+    best = *stored;
+    return Stored::kNoNewBest;
+  }
+  return ReplaceFile(kScoreFile, FormatBestScore(score)) ? Stored::kStored : Stored::kCannotWrite;
 }

@@ -15,7 +15,14 @@ std::string FormatBestScore(int best);
 // Reads "score.dat" into `best`; false when the file cannot be opened or read. A file without a
 // usable number leaves `best` as it was.
 bool LoadBestScore(int& best);
-// Replaces "score.dat" with `best`; false when it could not be written. A file that was there but
-// could not be read when the game last loaded it is never replaced, so that a best score the game
-// did not see is not lost.
-bool StoreBestScore(int best);
+
+enum class Stored {
+  kStored,       // "score.dat" now holds the new best
+  kNoNewBest,    // as much or more is stored already, by another game meanwhile: nothing is written
+  kCannotWrite,  // the file could not be written, or is there but cannot be read (a best score the
+                 // game cannot see is not to be lost)
+};
+// Stores `score`, which beat `best`, in "score.dat". The file is read again first, under a lock
+// that every game takes, so that two games played at once never lower it: where it holds as much
+// or more, that number becomes `best` and the file is left alone; otherwise `best` is `score`.
+Stored StoreBestScore(int score, int& best);

@@ -28,13 +28,15 @@ void ShowGameOver(Game& game) {
 
   const int final_score = game.snake.length() - 2;
   game.score = final_score;
-  if (final_score > high_score) {
+  // Another game may have stored a better score since this one started: then this is no new best.
+  const Stored stored =
+      final_score > high_score ? StoreBestScore(final_score, high_score) : Stored::kNoNewBest;
+  if (stored != Stored::kNoNewBest) {
     GotoXY(117, 13);
     SetColour(Colour::LightGreen);
     WriteText("New High Score: %d !", final_score);
     SetColour(Colour::Normal);
-    high_score = final_score;
-    if (!StoreBestScore(final_score)) ShowCannotWriteScore();
+    if (stored == Stored::kCannotWrite) ShowCannotWriteScore();
   } else {
     GotoXY(117, 12);
     WriteText("Final score:\t %d", final_score);
