@@ -650,36 +650,38 @@ TEST(EndToEndRobustnessTest, WithoutATerminalItSaysSoInOneLineAndFails) {
 struct Hostile {
   enum class Kind { kAbsent, kText, kFolder, kFifo, kLink, kHardLink };
   Kind kind = Kind::kAbsent;
-  std::string text;    // kText: what it holds; kLink and kHardLink: what it leads to
-  bool plain = false;  // a plain file, or a link to one
-  bool reads = false;  // and it can be read to its end
+  std::string text;       // kText: what it holds; kLink and kHardLink: what it leads to
+  bool plain = false;     // a plain file, or a link to one
+  bool reads = false;     // and it can be read to its end
+  bool writable = false;  // the game can write it, or a file in its place, or through it
 };
 
-// A file outside the game's folder, which nothing the game does may change.
+// Files outside the game's folder, which the game changes only through a link of its own file.
 constexpr const char* kOutside = "../outside.txt";
+constexpr const char* kOutsideSave = "../outside-save.txt";
 const std::string kOutsideText = "a file outside the game's folder\n";
 
 Hostile Text(std::string contents) {
-  return {Hostile::Kind::kText, std::move(contents), true, true};
+  return {Hostile::Kind::kText, std::move(contents), true, true, true};
 }
 Hostile Folder() {
-  return {Hostile::Kind::kFolder, {}, false, false};
+  return {Hostile::Kind::kFolder, {}, false, false, false};
 }
 Hostile Fifo() {
-  return {Hostile::Kind::kFifo, {}, false, false};
+  return {Hostile::Kind::kFifo, {}, false, false, true};
 }
-Hostile LinkToOutside() {
-  return {Hostile::Kind::kLink, kOutside, true, true};
+Hostile LinkToOutside(std::string file = kOutside) {
+  return {Hostile::Kind::kLink, std::move(file), true, true, true};
 }
 Hostile LinkToDevice(std::string device) {
-  return {Hostile::Kind::kLink, std::move(device), false, false};
+  return {Hostile::Kind::kLink, std::move(device), false, false, false};
 }
-// A read of /proc/self/mem at its start fails: a plain file that cannot be read.
+// A read of /proc/self/mem at its start fails: a plain file that cannot be read, nor written.
 Hostile LinkToAFailingRead() {
-  return {Hostile::Kind::kLink, "/proc/self/mem", true, false};
+  return {Hostile::Kind::kLink, "/proc/self/mem", true, false, false};
 }
-Hostile HardLinkToOutside() {
-  return {Hostile::Kind::kHardLink, kOutside, true, true};
+Hostile HardLinkToOutside(std::string file = kOutside) {
+  return {Hostile::Kind::kHardLink, std::move(file), true, true, true};
 }
 
 struct Planted {
@@ -756,7 +758,7 @@ std::vector<HostileCase> HostileCases() {
        LinkToDevice("/dev/urandom"), "    0", true, nullptr},
       {"LinksOutOfTheFolder",
        LinkToOutside(),
-       HardLinkToOutside(),
+       HardLinkToOutside(kOutsideSave),
        LinkToOutside(),
        "    0",
        true,
@@ -833,14 +835,17 @@ class HostileFilesTest : public ::testing::TestWithParam<HostileCase> {
 
 // Whatever stands in place of the files, the game neither crashes nor hangs, no byte from them
 // reaches the terminal as a control sequence, only plain files are read, a damaged saved game is
-// turned away, a best score that is no number counts as 0, and no file the game did not make is
-// ever written through: a new best score or a save replaces only the game's own files.
+// turned away, a best score that is no number counts as 0, and a new best score or a save takes
+// the place of what stood there, or is written through a link to a file, which stays a link. No
+// other file is written: not a device, nor a file under a name the game once used for a temporary
+// one.
 TEST_P(HostileFilesTest, TheGameShowsThemHarmlesslyAndGoesOn) {
   const HostileCase& hostile = GetParam();
   TmuxSession::Options options;
   options.game_setup = hostile.game_setup;
   TmuxSession session(options);
   session.WriteFile(kOutside, kOutsideText);
+  session.WriteFile(kOutsideSave, kOutsideText);
   ASSERT_NO_FATAL_FAILURE(PutInPlace(session, "score.dat", hostile.score));
   ASSERT_NO_FATAL_FAILURE(PutInPlace(session, "save.dat", hostile.save));
   ASSERT_NO_FATAL_FAILURE(PutInPlace(session, "help.txt", hostile.help));
@@ -891,7 +896,7 @@ TEST_P(HostileFilesTest, TheGameShowsThemHarmlesslyAndGoesOn) {
   session.SendKeys({"Space", "u", "s"});
   ASSERT_TRUE(session.WaitForText(kSaveQuestion, "Save the game and continue?"));
   session.SendKeys({"y"});
-  if (hostile.save.kind == Hostile::Kind::kFolder) {
+  if (!hostile.save.writable) {
     ASSERT_TRUE(session.WaitForText(kSaveFailure, "Cannot write the file \"save.dat\" !"));
   }
   session.SendKeys({"Escape"});
@@ -903,8 +908,12 @@ TEST_P(HostileFilesTest, TheGameShowsThemHarmlesslyAndGoesOn) {
     EXPECT_GE(best, 1);
     if (hostile.score.reads) {
       EXPECT_EQ(session.ReadFile("score.dat"), std::to_string(best) + "\n");
-      EXPECT_TRUE(std::filesystem::is_regular_file(
-          std::filesystem::symlink_status(session.folder() / "score.dat")));
+      if (hostile.score.kind == Hostile::Kind::kLink) {
+        ExpectUntouched(session, "score.dat", hostile.score);
+      } else {
+        EXPECT_TRUE(std::filesystem::is_regular_file(
+            std::filesystem::symlink_status(session.folder() / "score.dat")));
+      }
     } else {
       EXPECT_TRUE(screen.TextAt(kBestFailure, "Cannot write the file \"score.dat\" !"));
       ExpectUntouched(session, "score.dat", hostile.score);
@@ -914,17 +923,22 @@ TEST_P(HostileFilesTest, TheGameShowsThemHarmlesslyAndGoesOn) {
   ASSERT_NO_FATAL_FAILURE(QuitFromMenu(session));
   EXPECT_EQ(session.PaneTitle(), title);
 
-  if (hostile.save.kind == Hostile::Kind::kFolder) {
+  if (!hostile.save.writable) {
     ExpectUntouched(session, "save.dat", hostile.save);
   } else {
     EXPECT_TRUE(session.ReadFile("save.dat").value_or("").starts_with("[snake info]\n3 3\n"))
-        << "the save replaced whatever stood there";
+        << "the save replaced whatever stood there, or was written through its link";
+    if (hostile.save.kind == Hostile::Kind::kHardLink) {
+      ExpectUntouched(session, "save.dat", hostile.save);
+    }
   }
   ExpectUntouched(session, "help.txt", hostile.help);
   for (const Planted& planted : hostile.planted) {
     ExpectUntouched(session, planted.name, planted.thing);
   }
-  EXPECT_EQ(session.ReadFile(kOutside), kOutsideText) << "nothing outside the game's files changes";
+  if (hostile.score.kind != Hostile::Kind::kLink || hostile.score.text != kOutside) {
+    EXPECT_EQ(session.ReadFile(kOutside), kOutsideText) << "nothing else outside changes";
+  }
   std::set<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(session.folder())) {
     names.insert(entry.path().filename().string());
