@@ -33,25 +33,24 @@ TEST_F(Furniture, FrameDrawsBorderRulesAndCredits) {
 }
 
 TEST_F(Furniture, ScorePanelLevelsAndColours) {
-  high_score = 99;
-  DrawScorePanel(0);
+  DrawScorePanel(0, 99);
   EXPECT_EQ(RowFrom(kLevelLine), "Level: 0");
   EXPECT_EQ(RowFrom(kScoreLine), "Your score:     0");
   EXPECT_EQ(RowFrom(kBestLine), "High score:    99");
 
-  DrawScorePanel(99);  // equal to the best: not yet green
+  DrawScorePanel(99, 99);  // equal to the best: not yet green
   EXPECT_EQ(RowFrom(kLevelLine), "Level: 9");
   EXPECT_EQ(term.ColourAt(131, 5), Colour::Normal);
 
-  DrawScorePanel(100);
+  DrawScorePanel(100, 99);
   EXPECT_EQ(RowFrom(kLevelLine), "Level: 10 maximum !");
   EXPECT_EQ(ColourAt(kScoreLine), Colour::LightGreen);
   EXPECT_EQ(ColourAt(kBestLine), Colour::Normal);
 
   ClearScreen();
-  DrawScorePanel(250);
+  DrawScorePanel(250, 99);
   EXPECT_EQ(RowFrom(kLevelLine), "Level: 10 maximum !");
-  DrawScorePanel(123456);
+  DrawScorePanel(123456, 99);
   EXPECT_EQ(RowFrom(kScoreLine), "Your score: 123456");
   EXPECT_EQ(term.screen().colour(), Colour::Normal);
 }

@@ -47,13 +47,11 @@ void SetConsoleFont();
 void HideCursor();
 ScreenFit FitConsole();
 
-// The best score of all games, loaded at start-up and raised at game over.
-extern int high_score;
-
 inline constexpr const char* game_title = "Vorlix";
 
 void DrawFrame();
-void DrawScorePanel(int score);
+// The running score beside `best`, the best score when the game started.
+void DrawScorePanel(int score, int best);
 void DrawInfoPanel(int head_x, int head_y, int length, int food_x, int food_y, int delay);
 void DrawMenu(bool has_save);
 

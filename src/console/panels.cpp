@@ -4,15 +4,12 @@
 
 #include "console/console.h"
 
-int high_score = 0;
-
 namespace {
 constexpr int kTopLevel = 10;
 constexpr int kPointsPerLevel = 10;
 }  // namespace
 
-void DrawScorePanel(int score) {
-  const int best = high_score;
+void DrawScorePanel(int score, int best) {
   const int level = std::min(score / kPointsPerLevel, kTopLevel);
 
   GotoXY(119, 3);

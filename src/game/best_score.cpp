@@ -6,6 +6,8 @@
 
 #include "console/files.h"
 
+int high_score = 0;
+
 namespace {
 
 constexpr const char* kScoreFile = "score.dat";

@@ -6,6 +6,9 @@
 #include <string>
 #include <string_view>
 
+// The best score of all games, loaded at start-up and raised at game over.
+extern int high_score;
+
 // The number at the start of `text` after white space, with its sign; whatever follows is
 // ignored. Nothing when there is no number, or when it does not fit a signed 32-bit integer.
 std::optional<int> ParseBestScore(std::string_view text);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "game/best_score.h"
 #include "game/game.h"
 #include "game/game_state.h"
 
@@ -75,7 +76,7 @@ void Slower(int& delay_ms) {
 
 void DrawPanels(const Game& game, int score) {
   const Point head = game.snake.head();
-  DrawScorePanel(score);
+  DrawScorePanel(score, high_score);
   DrawInfoPanel(head.x, head.y, game.snake.length(), game.food.x, game.food.y, game.delay_ms);
 }
 
