@@ -4,6 +4,8 @@
 // file goes beside the file it points at, and the link stays. The new file keeps the old one's
 // owner, group and permission bits; a file without write permission is never replaced.
 
+#include "console/posix/posix_files.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -179,21 +181,8 @@ void SyncFolderOf(const std::string& path) {
   if (folder.valid()) ::fsync(folder.get());
 }
 
-}  // namespace
-
-FileContents ReadGameFile(const char* path, std::size_t limit) {
-  FileContents contents;
-  const Descriptor file = OpenPlainFile(path, contents.status);
-  if (contents.status == Status::kRead) ReadUpTo<PosixFiles>(file.get(), limit, contents);
-  return contents;
-}
-
-bool FileExists(const char* path) {
-  Status status = Status::kMissing;
-  return OpenPlainFile(path, status).valid();
-}
-
-bool ReplaceFile(const char* name, std::string_view contents) {
+// Replaces the file at `name` as files.h says, in the folder's own file system.
+bool ReplaceOnDisk(const char* name, std::string_view contents) {
   const std::optional<std::string> path = FollowLinks(name);
   if (!path) return false;
   Descriptor existing;
@@ -224,6 +213,24 @@ bool ReplaceFile(const char* name, std::string_view contents) {
   if (!WriteAndMoveOver(file, temporary, path->c_str(), contents)) return false;
   SyncFolderOf(*path);
   return true;
+}
+
+}  // namespace
+
+FileContents ReadGameFile(const char* path, std::size_t limit) {
+  FileContents contents;
+  const Descriptor file = OpenPlainFile(path, contents.status);
+  if (contents.status == Status::kRead) ReadUpTo<PosixFiles>(file.get(), limit, contents);
+  return contents;
+}
+
+bool FileExists(const char* path) {
+  Status status = Status::kMissing;
+  return OpenPlainFile(path, status).valid();
+}
+
+bool ReplaceFile(const char* name, std::string_view contents) {
+  return ReplaceOnDisk(name, contents) && KeepReplacedFile(name);
 }
 
 FileLock::FileLock(const char* path) {
