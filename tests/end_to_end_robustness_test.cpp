@@ -488,6 +488,30 @@ TEST(EndToEndRobustnessTest, CtrlZGivesTheTerminalBackAndFgBringsTheGameBackExac
   ASSERT_NO_FATAL_FAILURE(ExpectBackAtTheShell(session, 0));
 }
 
+// bash's `kill %1` sends a stopped job SIGTERM and then SIGCONT: the game ends there and then. A
+// game continued in the background by `bg` stays stopped, leaving the terminal to the shell.
+TEST(EndToEndRobustnessTest, CtrlZThenBgLeavesTheTerminalAloneAndKillEndsTheGameAtOnce) {
+  TmuxSession session;
+  ASSERT_TRUE(StartGameFromShell(session));
+  ASSERT_TRUE(StartRunningGame(session));
+  session.SendKeys({"C-z"});
+  ASSERT_TRUE(session.WaitForAnywhere("Stopped"));
+  ASSERT_TRUE(
+      RunInShell(session, "bg; sleep 0.5; echo state=$(ps -o stat= -p $(jobs -p))", "state=T"));
+  ASSERT_NO_FATAL_FAILURE(ExpectCookedTerminal(session));
+  session.SendText("fg");
+  session.SendKeys({"Enter"});
+  ASSERT_TRUE(WaitForTheSnakeToMoveOn(session));
+
+  session.SendKeys({"C-z"});
+  ASSERT_TRUE(session.WaitForAnywhere("Stopped"));
+  session.SendText("kill %1; sleep 0.3");
+  session.SendKeys({"Enter"});
+  ASSERT_TRUE(session.WaitForAnywhere("Terminated"));
+  ASSERT_NO_FATAL_FAILURE(ExpectCookedTerminal(session));
+  session.ExpectNoSanitizerReport();
+}
+
 TEST(EndToEndRobustnessTest, CtrlCTypedOnTheMenuEndsTheGameWithTheTerminalGivenBack) {
   TmuxSession session;
   ASSERT_TRUE(StartGameFromShell(session));

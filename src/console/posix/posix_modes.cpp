@@ -103,6 +103,11 @@ void TerminalModes::Leave() {
   applied_.clear();
 }
 
+void TerminalModes::Forget() {
+  emergency.armed = 0;
+  applied_.clear();
+}
+
 void TerminalModes::Apply(Mode mode) {
   if (mode == Mode::Raw && !EnterRawMode()) return;
   WriteAll(ApplyBytes(mode), kRestoreStall);

@@ -41,6 +41,9 @@ class TerminalModes {
   bool InForce(Mode mode) const;
   // Undoes every change in force, the last first.
   void Leave();
+  // Lets go of every change in force without undoing it, for a terminal that another process
+  // group has taken over and set as it wants.
+  void Forget();
 
  private:
   void Apply(Mode mode);

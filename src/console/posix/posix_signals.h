@@ -26,6 +26,11 @@ int WakeFd();
 void DrainWakePipe();
 void WakeUp();
 
+// Whether the game is a background job: another process group of its session (the shell, after
+// Ctrl+Z or `bg`) has the terminal, which the game then leaves alone. A terminal that is not the
+// game's controlling terminal, or that has gone, has no background. Safe in a signal handler.
+bool InTheBackground();
+
 // What puts the terminal back after a crash: a crash handler may call almost nothing, so it only
 // writes these bytes and sets these settings. Whoever changes them disarms first and arms last,
 // with a signal fence before arming, so that a handler never reads them half made.

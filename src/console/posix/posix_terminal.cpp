@@ -41,6 +41,30 @@ constexpr TickCount kResizeGraceMs = 100;
 
 constexpr std::int64_t kNanosecondsPerMillisecond = 1'000'000;
 
+// Who a stop is for: the game, or its whole process group, as the system stops a background job
+// that touches its terminal, so that the shell sees the job stopped.
+enum class Stop { kTheGame, kTheJob };
+
+// Stops the game by the default action of `signal_number`, whatever the game does with that signal
+// otherwise, until something continues it.
+void StopBy(int signal_number, Stop whom) {
+  struct sigaction ours {};
+  struct sigaction stop {};
+  stop.sa_handler = SIG_DFL;
+  sigemptyset(&stop.sa_mask);
+  ::sigaction(signal_number, &stop, &ours);
+  sigset_t just_this;
+  sigemptyset(&just_this);
+  sigaddset(&just_this, signal_number);
+  ::sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+  if (whom == Stop::kTheJob) {
+    ::kill(0, signal_number);
+  } else {
+    ::raise(signal_number);
+  }
+  ::sigaction(signal_number, &ours, nullptr);
+}
+
 std::int64_t MonotonicNanoseconds() {
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
@@ -53,6 +77,7 @@ class PosixTerminal final : public Terminal {
  public:
   PosixTerminal() : encoder_(GlyphsOfTheLocale()) {
     if (!signals_.ready()) return;
+    AwaitTheForeground();  // started in the background
     modes_.Add(Mode::Raw);
     modes_.Add(Mode::AlternateScreen);
     modes_.Add(Mode::Colours);
@@ -95,6 +120,8 @@ class PosixTerminal final : public Terminal {
   // Acts on Ctrl+C and its kin, Ctrl+Z and a resume; true after a resume.
   bool AttendToLifecycle();
   void Suspend();
+  // Returns once the game is in the foreground; ends it first if an ending signal has come.
+  void AwaitTheForeground();
   // Holds the game while the window is too small; at start-up Esc lets the player quit instead.
   ScreenFit HoldWhileTooSmall(Hold hold);
   void ShowTooSmall(const WindowSize& size, Hold hold);
@@ -193,6 +220,7 @@ bool PosixTerminal::AttendToLifecycle() {
     resumed = true;
   }
   if (continued != 0) {  // stopped by someone else, and the shell may have reset the terminal
+    AwaitTheForeground();
     continued = 0;
     modes_.Reassert();
     resumed = true;
@@ -202,19 +230,25 @@ bool PosixTerminal::AttendToLifecycle() {
 
 void PosixTerminal::Suspend() {
   modes_.Leave();
-  struct sigaction ours {};
-  struct sigaction stop {};
-  stop.sa_handler = SIG_DFL;
-  sigemptyset(&stop.sa_mask);
-  ::sigaction(SIGTSTP, &stop, &ours);
-  sigset_t just_this;
-  sigemptyset(&just_this);
-  sigaddset(&just_this, SIGTSTP);
-  ::sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
-  ::raise(SIGTSTP);  // stops here until the shell continues the game
-  ::sigaction(SIGTSTP, &ours, nullptr);
+  StopBy(SIGTSTP, Stop::kTheGame);  // until the shell continues the game
+  AwaitTheForeground();
   modes_.Enter();
   continued = 0;
+}
+
+// A stopped job is continued to be ended, too: bash's `kill %1` sends SIGTERM and then SIGCONT. The
+// game then ends without touching the terminal. Continued in the background (`bg`), it stops again
+// as a job that wants its terminal does, until `fg` brings it to the foreground.
+void PosixTerminal::AwaitTheForeground() {
+  for (;;) {
+    if (ending_signal != 0) EndBySignal(ending_signal);
+    if (!InTheBackground()) return;
+    continued = 0;
+    StopBy(SIGTTOU, Stop::kTheJob);
+    // The system drops the stop of a group that no shell is left to continue: the terminal can
+    // never be the game's again.
+    if (continued == 0) EndAfterHangUp();
+  }
 }
 
 ScreenFit PosixTerminal::HoldWhileTooSmall(Hold hold) {
@@ -309,8 +343,13 @@ void PosixTerminal::SleepUntil(TickCount deadline) {
   }
 }
 
+// In the background the terminal is the shell's, which has put its own settings back.
 void PosixTerminal::Shutdown() {
-  modes_.Leave();
+  if (InTheBackground()) {
+    modes_.Forget();
+  } else {
+    modes_.Leave();
+  }
   signals_.Restore();
 }
 
