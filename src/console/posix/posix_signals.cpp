@@ -30,6 +30,10 @@ void WakeUp() {
   errno = saved_errno;
 }
 
+void WakeUpForPendingNotes() {
+  if (resized != 0 || suspend_requested != 0 || continued != 0) WakeUp();
+}
+
 bool InTheBackground() {
   const pid_t foreground = ::tcgetpgrp(STDIN_FILENO);
   return foreground > 0 && foreground != ::getpgrp();

@@ -25,6 +25,9 @@ extern volatile std::sig_atomic_t resized;
 int WakeFd();
 void DrainWakePipe();
 void WakeUp();
+// Wakes the next wait when a note other than an ending (a resize, Ctrl+Z, a resume) is still to be
+// acted on: for a wait that took the wake-up and went on.
+void WakeUpForPendingNotes();
 
 // Whether the game is a background job: another process group of its session (the shell, after
 // Ctrl+Z or `bg`) has the terminal, which the game then leaves alone. A terminal that is not the

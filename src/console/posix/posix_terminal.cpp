@@ -18,10 +18,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "console/console.h"
 #include "console/posix/posix_locale.h"
 #include "console/posix/posix_modes.h"
+#include "console/posix/posix_output.h"
 #include "console/posix/posix_signals.h"
 #include "console/posix/posix_waits.h"
 #include "console/posix/posix_window.h"
@@ -134,12 +136,15 @@ class PosixTerminal final : public Terminal {
   // Feeds the decoder every byte that has arrived; false when more may still be waiting.
   bool ReadArrivedInput();
   void Write(std::string_view bytes);
+  // Waits until the terminal takes bytes or an ending signal comes, reading keys meanwhile.
+  void WaitForOutput();
   void Shutdown();
   [[noreturn]] void EndBySignal(int signal_number);
   [[noreturn]] void EndAfterHangUp();
 
   SignalRouting signals_;
   TerminalModes modes_;
+  TerminalOutput output_;
   ScreenModel desired_;
   FrameEncoder encoder_;
   KeyDecoder decoder_;
@@ -147,6 +152,8 @@ class PosixTerminal final : public Terminal {
   bool dirty_ = true;
   // Something was written since the screen was last cleared.
   bool drawn_ = false;
+  // The paced wait that has just ended saw no key byte waiting at its end.
+  bool no_input_waiting_ = false;
   bool ready_ = false;
 };
 
@@ -175,11 +182,39 @@ void PosixTerminal::PlaceForRepaint() {
   dirty_ = true;
 }
 
-// A terminal that has stopped reading holds the write, but an ending signal still ends the game.
+// A terminal that has stopped reading holds the write; keys go on being read meanwhile, each as it
+// comes, and an ending signal still ends the game. A write that may block waits first.
 void PosixTerminal::Write(std::string_view bytes) {
-  if (WriteAll(bytes, std::nullopt)) return;
-  if (ending_signal != 0) EndBySignal(ending_signal);
-  EndAfterHangUp();
+  bool wait_first = output_.Blocks();
+  bool waited = false;
+  while (!bytes.empty()) {
+    if (wait_first) {
+      WaitForOutput();
+      waited = true;
+    }
+    if (ending_signal != 0) EndBySignal(ending_signal);
+    const ssize_t written = ::write(output_.fd(), bytes.data(), bytes.size());
+    if (written > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(written));
+      wait_first = output_.Blocks();
+    } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      wait_first = true;
+    } else if (written == 0 || errno != EINTR) {
+      if (ending_signal != 0) EndBySignal(ending_signal);
+      EndAfterHangUp();
+    }
+  }
+  if (waited) WakeUpForPendingNotes();  // the waits took the wake-ups of notes still to act on
+}
+
+void PosixTerminal::WaitForOutput() {
+  for (;;) {
+    const Watch watch = decoder_.KeysWaiting() < kMostKeysHeld ? Watch::kKeys : Watch::kWakeUpsOnly;
+    const Readiness readiness = AwaitOutput(output_.fd(), watch);
+    if (readiness.hung_up) EndAfterHangUp();
+    if (readiness.input) ReadArrivedInput();
+    if (readiness.output || ending_signal != 0) return;
+  }
 }
 
 ScreenFit PosixTerminal::FitScreen() {
@@ -296,9 +331,12 @@ bool PosixTerminal::ReadArrivedInput() {
   return false;
 }
 
+// Right after a paced wait that saw nothing come, no read is needed: a key that comes in between is
+// read by the next wait, which then ends at once.
 bool PosixTerminal::KeyPending() {
   AttendToSignals();
-  if (!decoder_.HasKey() && ReadArrivedInput()) decoder_.Tick(Now());
+  const bool none_waiting = std::exchange(no_input_waiting_, false);
+  if (!decoder_.HasKey() && !none_waiting && ReadArrivedInput()) decoder_.Tick(Now());
   if (!decoder_.HasKey() && decoder_.HoldsLoneEsc()) SettleLoneEsc();
   return decoder_.HasKey();
 }
@@ -324,6 +362,7 @@ int PosixTerminal::ReadKey() {
 }
 
 void PosixTerminal::SleepUntil(TickCount deadline) {
+  no_input_waiting_ = false;
   for (;;) {
     AttendToSignals();
     const std::int64_t now = MonotonicNanoseconds();
@@ -340,6 +379,7 @@ void PosixTerminal::SleepUntil(TickCount deadline) {
     const Readiness readiness = Await(watch, rest);
     if (readiness.hung_up) EndAfterHangUp();
     if (readiness.input) ReadArrivedInput();
+    no_input_waiting_ = watch == Watch::kKeys && !readiness.input;
   }
 }
 
