@@ -488,6 +488,30 @@ TEST(EndToEndRobustnessTest, CtrlZGivesTheTerminalBackAndFgBringsTheGameBackExac
   ASSERT_NO_FATAL_FAILURE(ExpectBackAtTheShell(session, 0));
 }
 
+// bash's `kill %1` sends a stopped job SIGTERM and then SIGCONT: the game ends there and then. A
+// game continued in the background by `bg` stays stopped, leaving the terminal to the shell.
+TEST(EndToEndRobustnessTest, CtrlZThenBgLeavesTheTerminalAloneAndKillEndsTheGameAtOnce) {
+  TmuxSession session;
+  ASSERT_TRUE(StartGameFromShell(session));
+  ASSERT_TRUE(StartRunningGame(session));
+  session.SendKeys({"C-z"});
+  ASSERT_TRUE(session.WaitForAnywhere("Stopped"));
+  ASSERT_TRUE(
+      RunInShell(session, "bg; sleep 0.5; echo state=$(ps -o stat= -p $(jobs -p))", "state=T"));
+  ASSERT_NO_FATAL_FAILURE(ExpectCookedTerminal(session));
+  session.SendText("fg");
+  session.SendKeys({"Enter"});
+  ASSERT_TRUE(WaitForTheSnakeToMoveOn(session));
+
+  session.SendKeys({"C-z"});
+  ASSERT_TRUE(session.WaitForAnywhere("Stopped"));
+  session.SendText("kill %1; sleep 0.3");
+  session.SendKeys({"Enter"});
+  ASSERT_TRUE(session.WaitForAnywhere("Terminated"));
+  ASSERT_NO_FATAL_FAILURE(ExpectCookedTerminal(session));
+  session.ExpectNoSanitizerReport();
+}
+
 TEST(EndToEndRobustnessTest, CtrlCTypedOnTheMenuEndsTheGameWithTheTerminalGivenBack) {
   TmuxSession session;
   ASSERT_TRUE(StartGameFromShell(session));
@@ -567,15 +591,33 @@ INSTANTIATE_TEST_SUITE_P(EndToEndRobustnessTest, HangUpTest,
                          [](const auto& test) { return std::string(test.param.name); });
 
 // Whether the process is held in a write or in a wait for its output to be taken, from the
-// system call it is in (/proc): the game waits for keys and time with ppoll, or with a select
-// that watches nothing for writing.
+// system call it is in and its arguments (/proc): the game waits for keys and time alone with a
+// ppoll of two descriptors, or with a select that watches nothing for writing.
 bool HeldByItsOutput(pid_t pid) {
   std::ifstream file("/proc/" + std::to_string(pid) + "/syscall");
   long number = -1;
-  std::string descriptors, reading, writing;
-  if (!(file >> number >> descriptors >> reading >> writing)) return false;
+  std::string first, second, third;
+  if (!(file >> number >> first >> second >> third)) return false;
   const bool select = number == SYS_select || number == SYS_pselect6;
-  return number == SYS_write || number == SYS_poll || (select && writing != "0x0");
+  return number == SYS_write || (number == SYS_ppoll && second == "0x3") ||
+         (select && third != "0x0");
+}
+
+// Stops reading the terminal and makes the game repaint it whole, one resize after another, until
+// the game is held by its output.
+bool HoldByItsOutput(int master, pid_t game) {
+  winsize size{};
+  size.ws_row = kGameRows;
+  for (int resize = 0; resize < 2000; ++resize) {
+    size.ws_col = static_cast<unsigned short>(kGameColumns + resize % 2);
+    ::ioctl(master, TIOCSWINSZ, &size);
+    std::this_thread::sleep_for(milliseconds(2));
+    if (resize % 50 == 49) {
+      std::this_thread::sleep_for(milliseconds(100));
+      if (HeldByItsOutput(game)) return true;
+    }
+  }
+  return false;
 }
 
 // A terminal that stops reading holds the game; an ending signal still ends it at once, by that
@@ -588,21 +630,8 @@ TEST(EndToEndRobustnessTest, AnEndingSignalEndsTheGameWhileItsOutputIsHeld) {
   ASSERT_GE(game, 0) << std::strerror(errno);
   std::string seen;
   const bool ready = reported > 0 && ReadUntil(master, "Welcome to Vorlix", seen);
-  winsize size{};
-  size.ws_row = kGameRows;
   EXPECT_LT(seen.find("Loading.."), seen.find("Welcome")) << "the loading line shows first";
-
-  // From now on nothing reads the terminal, and every resize makes the game repaint it whole.
-  bool held = false;
-  for (int resize = 0; ready && resize < 2000 && !held; ++resize) {
-    size.ws_col = static_cast<unsigned short>(kGameColumns + resize % 2);
-    ::ioctl(master, TIOCSWINSZ, &size);
-    std::this_thread::sleep_for(milliseconds(2));
-    if (resize % 50 == 49) {
-      std::this_thread::sleep_for(milliseconds(100));
-      held = HeldByItsOutput(game);
-    }
-  }
+  const bool held = ready && HoldByItsOutput(master, game);
   const std::optional<milliseconds> cpu_before = CpuTime(game);
   ::kill(game, SIGWINCH);
   std::this_thread::sleep_for(milliseconds(300));
@@ -627,6 +656,32 @@ TEST(EndToEndRobustnessTest, AnEndingSignalEndsTheGameWhileItsOutputIsHeld) {
   ASSERT_TRUE(got_settings);
   EXPECT_NE(settings.c_lflag & ECHO, 0u);
   EXPECT_NE(settings.c_lflag & ICANON, 0u);
+  files.ExpectNoSanitizerReport();
+}
+
+// Keys are read while the output is held, each as it comes: Esc and a key 0.3 s after it are two
+// keys, not Alt and that key, and the Esc ends the game once the terminal reads again.
+TEST(EndToEndRobustnessTest, EscAndAKeyAfterItAreTwoKeysWhileItsOutputIsHeld) {
+  TmuxSession files;
+  WriteUsualFiles(files, 0);
+  const auto [game, reported, master] = StartInPseudoTerminal(files, Under::kNothing);
+  ASSERT_GE(game, 0) << std::strerror(errno);
+  std::string seen;
+  const bool playing = reported > 0 && ReadUntil(master, "Welcome to Vorlix", seen) &&
+                       ::write(master, "p", 1) == 1 && ReadUntil(master, "Level: 0", seen) &&
+                       ::write(master, " ", 1) == 1;
+  const bool held = playing && HoldByItsOutput(master, game);
+  bool ended = false;
+  if (held && ::write(master, "\x1b", 1) == 1) {
+    std::this_thread::sleep_for(milliseconds(300));
+    ended = ::write(master, "x", 1) == 1 && ReadUntil(master, "GAME OVER", seen);
+  }
+  ::kill(game, SIGKILL);
+  ::waitpid(game, nullptr, 0);
+  ::close(master);
+  ASSERT_TRUE(playing) << "the game never got going; it wrote:\n" << seen;
+  ASSERT_TRUE(held) << "the terminal never filled up";
+  EXPECT_TRUE(ended) << "the game went on: Esc and the key after it were taken for one key";
   files.ExpectNoSanitizerReport();
 }
 

@@ -43,12 +43,10 @@ std::string_view UndoBytes(Mode mode) {
 
 }  // namespace
 
-bool WriteAll(std::string_view bytes, WaitLimit limit) {
+bool WriteAll(std::string_view bytes, std::chrono::milliseconds limit) {
   while (!bytes.empty()) {
     // Every write looks first, so that a terminal that has stopped reading holds the game in a
-    // wait rather than in the write: a bounded one gives up in time, an unbounded one gives way
-    // to an ending signal, whenever it comes. One that comes during a write cuts it short.
-    if (!limit && ending_signal != 0) return false;
+    // wait that gives up in time rather than in the write.
     if (!Writable(limit)) return false;
     const ssize_t written = ::write(kOutput, bytes.data(), bytes.size());
     if (written > 0) {
@@ -100,6 +98,11 @@ void TerminalModes::Leave() {
     ::tcsetattr(kInput, TCSANOW, &original_);
   }
   WriteAll(bytes, kRestoreStall);
+  applied_.clear();
+}
+
+void TerminalModes::Forget() {
+  emergency.armed = 0;
   applied_.clear();
 }
 

@@ -9,8 +9,6 @@
 #include <string_view>
 #include <vector>
 
-#include "console/posix/posix_waits.h"
-
 namespace posix {
 
 constexpr int kInput = STDIN_FILENO;
@@ -18,9 +16,9 @@ constexpr int kOutput = STDOUT_FILENO;
 // How long a restore waits for a terminal that takes no output before giving up on it.
 constexpr std::chrono::milliseconds kRestoreStall{200};
 
-// Writes all of `bytes` to the terminal. A full terminal is waited for, at most `limit`, or without
-// a limit until an ending signal comes. False when the terminal is gone or will not take them.
-bool WriteAll(std::string_view bytes, WaitLimit limit);
+// Writes all of `bytes` to the standard output, waiting at most `limit` each time for a terminal
+// that is full. False when the terminal is gone or will not take them.
+bool WriteAll(std::string_view bytes, std::chrono::milliseconds limit);
 
 enum class Mode { Raw, AlternateScreen, Colours, HiddenCursor };
 
@@ -41,6 +39,9 @@ class TerminalModes {
   bool InForce(Mode mode) const;
   // Undoes every change in force, the last first.
   void Leave();
+  // Lets go of every change in force without undoing it, for a terminal that another process
+  // group has taken over and set as it wants.
+  void Forget();
 
  private:
   void Apply(Mode mode);

@@ -30,6 +30,15 @@ void WakeUp() {
   errno = saved_errno;
 }
 
+void WakeUpForPendingNotes() {
+  if (resized != 0 || suspend_requested != 0 || continued != 0) WakeUp();
+}
+
+bool InTheBackground() {
+  const pid_t foreground = ::tcgetpgrp(STDIN_FILENO);
+  return foreground > 0 && foreground != ::getpgrp();
+}
+
 namespace {
 
 // The first ending signal is the one the program ends by; a later one does not replace it.
@@ -86,7 +95,7 @@ struct sigaction crash_previous[std::size(kCrashSignals)];
 alignas(16) char crash_stack[64 * 1024];
 
 void OnCrash(int signal_number) {
-  if (emergency.armed != 0) {
+  if (emergency.armed != 0 && !InTheBackground()) {
     emergency.armed = 0;  // once, even if the restore itself should fault
     std::atomic_signal_fence(std::memory_order_acquire);  // the state as it was armed
     [[maybe_unused]] const ssize_t ignored =

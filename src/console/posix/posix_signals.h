@@ -25,6 +25,14 @@ extern volatile std::sig_atomic_t resized;
 int WakeFd();
 void DrainWakePipe();
 void WakeUp();
+// Wakes the next wait when a note other than an ending (a resize, Ctrl+Z, a resume) is still to be
+// acted on: for a wait that took the wake-up and went on.
+void WakeUpForPendingNotes();
+
+// Whether the game is a background job: another process group of its session (the shell, after
+// Ctrl+Z or `bg`) has the terminal, which the game then leaves alone. A terminal that is not the
+// game's controlling terminal, or that has gone, has no background. Safe in a signal handler.
+bool InTheBackground();
 
 // What puts the terminal back after a crash: a crash handler may call almost nothing, so it only
 // writes these bytes and sets these settings. Whoever changes them disarms first and arms last,

@@ -18,10 +18,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "console/console.h"
 #include "console/posix/posix_locale.h"
 #include "console/posix/posix_modes.h"
+#include "console/posix/posix_output.h"
 #include "console/posix/posix_signals.h"
 #include "console/posix/posix_waits.h"
 #include "console/posix/posix_window.h"
@@ -41,6 +43,30 @@ constexpr TickCount kResizeGraceMs = 100;
 
 constexpr std::int64_t kNanosecondsPerMillisecond = 1'000'000;
 
+// Who a stop is for: the game, or its whole process group, as the system stops a background job
+// that touches its terminal, so that the shell sees the job stopped.
+enum class Stop { kTheGame, kTheJob };
+
+// Stops the game by the default action of `signal_number`, whatever the game does with that signal
+// otherwise, until something continues it.
+void StopBy(int signal_number, Stop whom) {
+  struct sigaction ours {};
+  struct sigaction stop {};
+  stop.sa_handler = SIG_DFL;
+  sigemptyset(&stop.sa_mask);
+  ::sigaction(signal_number, &stop, &ours);
+  sigset_t just_this;
+  sigemptyset(&just_this);
+  sigaddset(&just_this, signal_number);
+  ::sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+  if (whom == Stop::kTheJob) {
+    ::kill(0, signal_number);
+  } else {
+    ::raise(signal_number);
+  }
+  ::sigaction(signal_number, &ours, nullptr);
+}
+
 std::int64_t MonotonicNanoseconds() {
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
@@ -53,6 +79,7 @@ class PosixTerminal final : public Terminal {
  public:
   PosixTerminal() : encoder_(GlyphsOfTheLocale()) {
     if (!signals_.ready()) return;
+    AwaitTheForeground();  // started in the background
     modes_.Add(Mode::Raw);
     modes_.Add(Mode::AlternateScreen);
     modes_.Add(Mode::Colours);
@@ -95,6 +122,8 @@ class PosixTerminal final : public Terminal {
   // Acts on Ctrl+C and its kin, Ctrl+Z and a resume; true after a resume.
   bool AttendToLifecycle();
   void Suspend();
+  // Returns once the game is in the foreground; ends it first if an ending signal has come.
+  void AwaitTheForeground();
   // Holds the game while the window is too small; at start-up Esc lets the player quit instead.
   ScreenFit HoldWhileTooSmall(Hold hold);
   void ShowTooSmall(const WindowSize& size, Hold hold);
@@ -107,12 +136,15 @@ class PosixTerminal final : public Terminal {
   // Feeds the decoder every byte that has arrived; false when more may still be waiting.
   bool ReadArrivedInput();
   void Write(std::string_view bytes);
+  // Waits until the terminal takes bytes or an ending signal comes, reading keys meanwhile.
+  void WaitForOutput();
   void Shutdown();
   [[noreturn]] void EndBySignal(int signal_number);
   [[noreturn]] void EndAfterHangUp();
 
   SignalRouting signals_;
   TerminalModes modes_;
+  TerminalOutput output_;
   ScreenModel desired_;
   FrameEncoder encoder_;
   KeyDecoder decoder_;
@@ -120,6 +152,8 @@ class PosixTerminal final : public Terminal {
   bool dirty_ = true;
   // Something was written since the screen was last cleared.
   bool drawn_ = false;
+  // The paced wait that has just ended saw no key byte waiting at its end.
+  bool no_input_waiting_ = false;
   bool ready_ = false;
 };
 
@@ -148,11 +182,39 @@ void PosixTerminal::PlaceForRepaint() {
   dirty_ = true;
 }
 
-// A terminal that has stopped reading holds the write, but an ending signal still ends the game.
+// A terminal that has stopped reading holds the write; keys go on being read meanwhile, each as it
+// comes, and an ending signal still ends the game. A write that may block waits first.
 void PosixTerminal::Write(std::string_view bytes) {
-  if (WriteAll(bytes, std::nullopt)) return;
-  if (ending_signal != 0) EndBySignal(ending_signal);
-  EndAfterHangUp();
+  bool wait_first = output_.Blocks();
+  bool waited = false;
+  while (!bytes.empty()) {
+    if (wait_first) {
+      WaitForOutput();
+      waited = true;
+    }
+    if (ending_signal != 0) EndBySignal(ending_signal);
+    const ssize_t written = ::write(output_.fd(), bytes.data(), bytes.size());
+    if (written > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(written));
+      wait_first = output_.Blocks();
+    } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      wait_first = true;
+    } else if (written == 0 || errno != EINTR) {
+      if (ending_signal != 0) EndBySignal(ending_signal);
+      EndAfterHangUp();
+    }
+  }
+  if (waited) WakeUpForPendingNotes();  // the waits took the wake-ups of notes still to act on
+}
+
+void PosixTerminal::WaitForOutput() {
+  for (;;) {
+    const Watch watch = decoder_.KeysWaiting() < kMostKeysHeld ? Watch::kKeys : Watch::kWakeUpsOnly;
+    const Readiness readiness = AwaitOutput(output_.fd(), watch);
+    if (readiness.hung_up) EndAfterHangUp();
+    if (readiness.input) ReadArrivedInput();
+    if (readiness.output || ending_signal != 0) return;
+  }
 }
 
 ScreenFit PosixTerminal::FitScreen() {
@@ -193,6 +255,7 @@ bool PosixTerminal::AttendToLifecycle() {
     resumed = true;
   }
   if (continued != 0) {  // stopped by someone else, and the shell may have reset the terminal
+    AwaitTheForeground();
     continued = 0;
     modes_.Reassert();
     resumed = true;
@@ -202,19 +265,25 @@ bool PosixTerminal::AttendToLifecycle() {
 
 void PosixTerminal::Suspend() {
   modes_.Leave();
-  struct sigaction ours {};
-  struct sigaction stop {};
-  stop.sa_handler = SIG_DFL;
-  sigemptyset(&stop.sa_mask);
-  ::sigaction(SIGTSTP, &stop, &ours);
-  sigset_t just_this;
-  sigemptyset(&just_this);
-  sigaddset(&just_this, SIGTSTP);
-  ::sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
-  ::raise(SIGTSTP);  // stops here until the shell continues the game
-  ::sigaction(SIGTSTP, &ours, nullptr);
+  StopBy(SIGTSTP, Stop::kTheGame);  // until the shell continues the game
+  AwaitTheForeground();
   modes_.Enter();
   continued = 0;
+}
+
+// A stopped job is continued to be ended, too: bash's `kill %1` sends SIGTERM and then SIGCONT. The
+// game then ends without touching the terminal. Continued in the background (`bg`), it stops again
+// as a job that wants its terminal does, until `fg` brings it to the foreground.
+void PosixTerminal::AwaitTheForeground() {
+  for (;;) {
+    if (ending_signal != 0) EndBySignal(ending_signal);
+    if (!InTheBackground()) return;
+    continued = 0;
+    StopBy(SIGTTOU, Stop::kTheJob);
+    // The system drops the stop of a group that no shell is left to continue: the terminal can
+    // never be the game's again.
+    if (continued == 0) EndAfterHangUp();
+  }
 }
 
 ScreenFit PosixTerminal::HoldWhileTooSmall(Hold hold) {
@@ -262,9 +331,12 @@ bool PosixTerminal::ReadArrivedInput() {
   return false;
 }
 
+// Right after a paced wait that saw nothing come, no read is needed: a key that comes in between is
+// read by the next wait, which then ends at once.
 bool PosixTerminal::KeyPending() {
   AttendToSignals();
-  if (!decoder_.HasKey() && ReadArrivedInput()) decoder_.Tick(Now());
+  const bool none_waiting = std::exchange(no_input_waiting_, false);
+  if (!decoder_.HasKey() && !none_waiting && ReadArrivedInput()) decoder_.Tick(Now());
   if (!decoder_.HasKey() && decoder_.HoldsLoneEsc()) SettleLoneEsc();
   return decoder_.HasKey();
 }
@@ -290,6 +362,7 @@ int PosixTerminal::ReadKey() {
 }
 
 void PosixTerminal::SleepUntil(TickCount deadline) {
+  no_input_waiting_ = false;
   for (;;) {
     AttendToSignals();
     const std::int64_t now = MonotonicNanoseconds();
@@ -306,11 +379,17 @@ void PosixTerminal::SleepUntil(TickCount deadline) {
     const Readiness readiness = Await(watch, rest);
     if (readiness.hung_up) EndAfterHangUp();
     if (readiness.input) ReadArrivedInput();
+    no_input_waiting_ = watch == Watch::kKeys && !readiness.input;
   }
 }
 
+// In the background the terminal is the shell's, which has put its own settings back.
 void PosixTerminal::Shutdown() {
-  modes_.Leave();
+  if (InTheBackground()) {
+    modes_.Forget();
+  } else {
+    modes_.Leave();
+  }
   signals_.Restore();
 }
 

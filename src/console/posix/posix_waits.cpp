@@ -5,7 +5,6 @@
 #include <time.h>
 
 #include <algorithm>
-#include <cerrno>
 
 #include "console/posix/posix_modes.h"
 #include "console/posix/posix_signals.h"
@@ -18,26 +17,7 @@ namespace posix {
 
 namespace {
 
-// A wait for output that a handler woke for a note other than an ending (a resize, a suspension)
-// takes the wake-up out of the pipe, so as not to spin on it, and puts one back when it is done:
-// the next wait then returns at once for the caller to act on the note.
-class WakeUpLater {
- public:
-  WakeUpLater() = default;
-  ~WakeUpLater() {
-    if (taken_) WakeUp();
-  }
-  WakeUpLater(const WakeUpLater&) = delete;
-  WakeUpLater& operator=(const WakeUpLater&) = delete;
-
-  void Take() {
-    DrainWakePipe();
-    taken_ = true;
-  }
-
- private:
-  bool taken_ = false;
-};
+constexpr int kNoOutput = -1;
 
 }  // namespace
 
@@ -54,72 +34,75 @@ timeval* Within(WaitLimit limit, timeval& timeout) {
   return &timeout;
 }
 
-}  // namespace
-
-// A terminal that has gone shows as readable here, and the read then reports it.
-Readiness Await(Watch watch, WaitLimit limit) {
+// A terminal that has gone shows as readable and writable here, and the read or write then
+// reports it.
+Readiness Wait(Watch watch, WaitLimit limit, int output) {
   fd_set readable;
+  fd_set writable;
   FD_ZERO(&readable);
+  FD_ZERO(&writable);
   if (watch == Watch::kKeys) FD_SET(kInput, &readable);
   FD_SET(WakeFd(), &readable);
+  if (output != kNoOutput) FD_SET(output, &writable);
   timeval timeout{};
-  const int ready =
-      ::select(std::max(kInput, WakeFd()) + 1, &readable, nullptr, nullptr, Within(limit, timeout));
+  const int highest = std::max({kInput, WakeFd(), output});
+  const int ready = ::select(highest + 1, &readable, output != kNoOutput ? &writable : nullptr,
+                             nullptr, Within(limit, timeout));
   if (ready <= 0) return {};
   if (FD_ISSET(WakeFd(), &readable)) DrainWakePipe();
-  return {FD_ISSET(kInput, &readable) != 0, false};
+  return {FD_ISSET(kInput, &readable) != 0, false,
+          output != kNoOutput && FD_ISSET(output, &writable) != 0};
 }
 
-bool Writable(WaitLimit limit) {
-  const bool watch_signals = !limit && WakeFd() >= 0;
-  WakeUpLater woken;
-  for (;;) {
-    fd_set writable;
-    fd_set readable;
-    FD_ZERO(&writable);
-    FD_ZERO(&readable);
-    FD_SET(kOutput, &writable);
-    if (watch_signals) FD_SET(WakeFd(), &readable);
-    timeval timeout{};
-    const int ready = ::select(std::max(kOutput, WakeFd()) + 1, &readable, &writable, nullptr,
-                               Within(limit, timeout));
-    if (ready > 0 && watch_signals && FD_ISSET(WakeFd(), &readable)) woken.Take();
-    if (ready > 0 && FD_ISSET(kOutput, &writable)) return true;
-    if (!watch_signals || ending_signal != 0 || (ready < 0 && errno != EINTR)) return false;
-  }
+}  // namespace
+
+bool Writable(std::chrono::milliseconds limit) {
+  fd_set writable;
+  FD_ZERO(&writable);
+  FD_SET(kOutput, &writable);
+  timeval timeout{};
+  return ::select(kOutput + 1, nullptr, &writable, nullptr, Within(limit, timeout)) > 0;
 }
 
 #else
 
+namespace {
+
 // The input is watched for a hang-up even when keys are not wanted.
-Readiness Await(Watch watch, WaitLimit limit) {
-  pollfd fds[2] = {{kInput, static_cast<short>(watch == Watch::kKeys ? POLLIN : 0), 0},
-                   {WakeFd(), POLLIN, 0}};
+Readiness Wait(Watch watch, WaitLimit limit, int output) {
+  pollfd fds[3] = {{kInput, static_cast<short>(watch == Watch::kKeys ? POLLIN : 0), 0},
+                   {WakeFd(), POLLIN, 0},
+                   {output, POLLOUT, 0}};
   timespec timeout{};
   if (limit) {
     const auto seconds = std::chrono::floor<std::chrono::seconds>(*limit);
     timeout.tv_sec = static_cast<time_t>(seconds.count());
     timeout.tv_nsec = static_cast<long>((*limit - seconds).count());
   }
-  if (::ppoll(fds, 2, limit ? &timeout : nullptr, nullptr) <= 0) return {};
+  const nfds_t count = output != kNoOutput ? 3 : 2;
+  if (::ppoll(fds, count, limit ? &timeout : nullptr, nullptr) <= 0) return {};
   if ((fds[1].revents & POLLIN) != 0) DrainWakePipe();
-  return {(fds[0].revents & POLLIN) != 0, (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0};
+  constexpr short kGone = POLLHUP | POLLERR | POLLNVAL;
+  return {(fds[0].revents & POLLIN) != 0, ((fds[0].revents | fds[2].revents) & kGone) != 0,
+          (fds[2].revents & POLLOUT) != 0};
 }
 
-bool Writable(WaitLimit limit) {
-  const bool watch_signals = !limit;
-  const int timeout_ms =
-      limit ? static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*limit).count()) : -1;
-  WakeUpLater woken;
-  pollfd fds[2] = {{kOutput, POLLOUT, 0}, {WakeFd(), POLLIN, 0}};
-  for (;;) {
-    const int ready = ::poll(fds, watch_signals ? 2 : 1, timeout_ms);
-    if (ready > 0 && watch_signals && (fds[1].revents & POLLIN) != 0) woken.Take();
-    if (ready > 0 && fds[0].revents != 0) return (fds[0].revents & POLLOUT) != 0;
-    if (!watch_signals || ending_signal != 0 || (ready < 0 && errno != EINTR)) return false;
-  }
+}  // namespace
+
+bool Writable(std::chrono::milliseconds limit) {
+  pollfd output{kOutput, POLLOUT, 0};
+  const int timeout_ms = static_cast<int>(limit.count());
+  return ::poll(&output, 1, timeout_ms) > 0 && (output.revents & POLLOUT) != 0;
 }
 
 #endif
+
+Readiness Await(Watch watch, WaitLimit limit) {
+  return Wait(watch, limit, kNoOutput);
+}
+
+Readiness AwaitOutput(int output, Watch watch) {
+  return Wait(watch, std::nullopt, output);
+}
 
 }  // namespace posix

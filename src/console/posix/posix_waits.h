@@ -20,6 +20,7 @@ enum class Watch { kKeys, kWakeUpsOnly };
 struct Readiness {
   bool input = false;    // a key byte can be read
   bool hung_up = false;  // the terminal has gone (a select() wait sees that as input instead)
+  bool output = false;   // the terminal takes bytes, for a wait that watches for that
 };
 
 // Blocks until a key byte can be read (when watching keys), a signal handler has woken us, or
@@ -27,9 +28,11 @@ struct Readiness {
 // so the pipe never stays readable to make later waits return at once; the handlers' notes stay
 // for the caller to act on.
 Readiness Await(Watch watch, WaitLimit limit);
+// The same without a limit, and until `output` takes bytes too: what a write waits in, so that
+// keys are read as they come while the terminal is slow.
+Readiness AwaitOutput(int output, Watch watch);
 
-// Whether the terminal takes output within `limit`. Without a limit the wait also watches the
-// wake-up pipe and ends with false as soon as an ending signal comes.
-bool Writable(WaitLimit limit);
+// Whether the standard output takes bytes within `limit`; a signal ends the wait with false.
+bool Writable(std::chrono::milliseconds limit);
 
 }  // namespace posix
