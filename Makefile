@@ -112,15 +112,22 @@ test-package: package
 	packaging/check-deb build/package/vorlix_*.deb
 
 # The browser edition: `make web` builds build/web/, a folder any static file server can serve:
-# the page, the game compiled to WebAssembly by Debian's emscripten (vorlix.js and vorlix.wasm)
-# and the terminal widget (xterm.js and its WebGL renderer, from npm at the versions
-# web/package-lock.json pins).
-# `make serve-web` serves it on this machine. `make test-web` builds the in-memory behaviour tests
-# with emscripten and runs them under node, then plays the page through in headless Chromium.
-WEB_PACKAGES := emscripten binaryen cmake ninja-build make
-WEB_TEST_PACKAGES := $(WEB_PACKAGES) googletest chromium fonts-dejavu-core
+# the page and its scripts (web/), the game compiled to WebAssembly by Debian's emscripten
+# (vorlix.js and vorlix.wasm), the terminal widget (xterm.js and its WebGL renderer, from npm at
+# the versions web/package-lock.json pins), the manifest with its icon drawn at the sizes it
+# names, and the service worker, named by a hash of all the other files; beside each file that
+# compresses, its gzip copy.
+# `make serve-web` serves it on this machine (web/serve.py: compressed, with cache headers).
+# `make test-web` builds the in-memory behaviour tests with emscripten and runs them under node,
+# then plays the page through in headless Chromium.
+WEB_PACKAGES := emscripten binaryen cmake ninja-build make librsvg2-bin
+WEB_TEST_PACKAGES := $(WEB_PACKAGES) googletest chromium fonts-dejavu-core python3
 WEB_SITE := build/web
 WEB_PORT ?= 8155
+WEB_WIDGET := web/node_modules/@xterm/xterm/lib/xterm.mjs web/node_modules/@xterm/xterm/css/xterm.css \
+  web/node_modules/@xterm/addon-webgl/lib/addon-webgl.mjs
+WEB_PAGE := web/index.html web/page.mjs web/renderer.mjs web/controls.mjs web/leaving.mjs \
+  web/webgl-probe.js web/manifest.webmanifest web/icon.svg
 # emscripten's own scripts need Debian's node modules when the node on the path is not Debian's.
 WEB_ENV := NODE_PATH=/usr/share/nodejs
 .PHONY: web serve-web test-web web-widget
@@ -133,15 +140,17 @@ web: web-widget
 	@tools/require-packages $(WEB_PACKAGES)
 	@$(WEB_ENV) emcmake cmake -S . -B build/web-build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORLIX_WERROR=$(WERROR) >/dev/null
 	@$(WEB_ENV) cmake --build build/web-build --target vorlix
-	@mkdir -p $(WEB_SITE)
-	cp web/index.html build/web-build/vorlix.js build/web-build/vorlix.wasm \
-	  web/node_modules/@xterm/xterm/lib/xterm.js web/node_modules/@xterm/xterm/css/xterm.css \
-	  web/node_modules/@xterm/addon-webgl/lib/addon-webgl.js $(WEB_SITE)/
+	@rm -rf $(WEB_SITE) && mkdir -p $(WEB_SITE)
+	@cp $(WEB_PAGE) $(WEB_WIDGET) build/web-build/vorlix.js build/web-build/vorlix.wasm $(WEB_SITE)/
+	@for size in 192 512; do rsvg-convert -w $$size -h $$size web/icon.svg -o $(WEB_SITE)/icon-$$size.png; done
+	@build=$$(cd $(WEB_SITE) && cat $$(ls) | sha256sum | cut -c1-16) && sed "s/@BUILD@/$$build/" web/sw.js >$(WEB_SITE)/sw.js
+	@gzip -9 -k -n $(WEB_SITE)/*.html $(WEB_SITE)/*.js $(WEB_SITE)/*.mjs $(WEB_SITE)/*.css \
+	  $(WEB_SITE)/*.wasm $(WEB_SITE)/*.svg $(WEB_SITE)/*.webmanifest
+	@echo "The browser edition is in $(WEB_SITE)/"
 
 serve-web: web
 	@tools/require-packages python3
-	@echo "Vorlix is at http://127.0.0.1:$(WEB_PORT)/ (Ctrl+C stops the server)"
-	python3 -m http.server --bind 127.0.0.1 --directory $(WEB_SITE) $(WEB_PORT)
+	python3 web/serve.py $(WEB_SITE) $(WEB_PORT)
 
 test-web: web
 	@tools/require-packages $(WEB_TEST_PACKAGES)
@@ -149,4 +158,4 @@ test-web: web
 	  -DVORLIX_WERROR=ON -DCMAKE_CROSSCOMPILING_EMULATOR=node
 	$(WEB_ENV) cmake --build build/web-test
 	ctest --test-dir build/web-test --output-on-failure -j $(JOBS)
-	node tests/web/play.mjs $(WEB_SITE) build/web-test/browser.png
+	node tests/web/play.mjs $(WEB_SITE) build/web-test

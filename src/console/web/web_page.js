@@ -1,5 +1,8 @@
 // The page's side of the web terminal and of the game's files, run before the game starts. The
-// page sets Module.terminal (the terminal widget) and Module.onGameEnded before it loads the game.
+// page loads the game while it opens its terminal widget: it sets Module.terminal and then calls
+// Module.vorlixTerminalReady, and the game starts once both the widget and the game are there.
+// The page may also set Module.onFirstFrame, Module.onFrameShown, Module.onPaused and
+// Module.onGameEnded.
 
 // ---- The screen and the keys --------------------------------------------------------------------
 
@@ -8,15 +11,36 @@
 var vorlixTyped = [];
 var vorlixWake = null;
 
-Module.terminal.onData(function (text) {
+// The bytes of one key, from the widget or from the page's own keys. A key that only brings back
+// a game held while the page was hidden goes no further.
+Module.vorlixType = function (text) {
+  if (vorlixHeld) return vorlixHeld();
   // One key press gives its bytes together, at one moment: that is how the key decoder tells an
   // Alt chord (ESC and a key at once) from Esc and a key pressed after it.
   var now = Math.floor(performance.now()) >>> 0;
   new TextEncoder().encode(text).forEach(function (byte) { vorlixTyped.push([byte, now]); });
   if (vorlixWake) vorlixWake();
+};
+
+Module.preRun = Module.preRun || [];
+Module.preRun.push(function () {
+  function attach() {
+    Module.terminal.onData(Module.vorlixType);
+  }
+  if (Module.terminal) return attach();
+  addRunDependency('vorlix-terminal');
+  Module.vorlixTerminalReady = function () {
+    attach();
+    removeRunDependency('vorlix-terminal');
+  };
 });
 
-Module.vorlixShow = function (bytes) { Module.terminal.write(bytes); };
+Module.vorlixShow = function (bytes) {
+  Module.terminal.write(bytes);
+  if (Module.onFirstFrame) Module.onFirstFrame();
+  Module.onFirstFrame = null;
+  if (Module.onFrameShown) Module.onFrameShown();
+};
 
 Module.vorlixTakeTyped = function (bytes, times, capacity) {
   var taken = vorlixTyped.splice(0, capacity);
@@ -29,6 +53,9 @@ Module.vorlixTakeTyped = function (bytes, times, capacity) {
 
 // Resolves when a key is typed or after `timeout` milliseconds (never when it is negative). The
 // game's thread is the page's own: while this waits, the browser runs and the game costs nothing.
+// A timed wait that ends while the page is hidden is held there: the browser would run the game
+// at a tick a second or slower, so the game stands still instead, and once the page is seen again
+// it says so and goes on at the player's next key.
 Module.vorlixAwaitTyping = function (timeout) {
   return new Promise(function (resolve) {
     if (vorlixTyped.length > 0) return resolve();
@@ -36,11 +63,34 @@ Module.vorlixAwaitTyping = function (timeout) {
     function wake() {
       if (timer !== null) clearTimeout(timer);
       vorlixWake = null;
+      if (timer !== null && document.hidden) return vorlixHoldWhileHidden(resolve);
       resolve();
     }
     vorlixWake = wake;
   });
 };
+
+// Set while the game is held: the key that lets it go on.
+var vorlixHeld = null;
+
+function vorlixHoldWhileHidden(goOn) {
+  vorlixPaused('The game is paused: the page was hidden.');
+  function seen() {
+    if (document.hidden) return;
+    document.removeEventListener('visibilitychange', seen);
+    vorlixPaused('The game is paused while the page was hidden: press a key to play on.');
+    vorlixHeld = function () {
+      vorlixHeld = null;
+      vorlixPaused('');
+      goOn();
+    };
+  }
+  document.addEventListener('visibilitychange', seen);
+}
+
+function vorlixPaused(text) {
+  if (Module.onPaused) Module.onPaused(text);
+}
 
 Module.vorlixGameEnded = function () {
   if (Module.onGameEnded) Module.onGameEnded();
@@ -54,9 +104,37 @@ Module.vorlixGameEnded = function () {
 // the storage, and another tab's files are left as they are. A browser that refuses storage leaves
 // the game with an empty folder for this visit, and every write then fails. "help.txt" comes with
 // the game and is put in the folder at every start.
+//
+// A first visit is a first install: the folder is given "score.dat" with the best score 0, so
+// that a new player is not warned on every visit that it is missing until a game beats 0. The
+// page remembers that it did so (in the browser's local storage); from then on, a file that is
+// gone is the game's to warn about.
 var vorlixFolder = '/vorlix';
+var vorlixInstalled = 'vorlix-installed';
 
-Module.preRun = Module.preRun || [];
+function vorlixInstall(done) {
+  var score = vorlixFolder + '/score.dat';
+  if (vorlixRemembered()) return done();
+  if (FS.analyzePath(score).exists) return vorlixRemember(true, done);
+  FS.writeFile(score, '0\n');
+  Module.vorlixKeepFile(score).then(function (kept) { vorlixRemember(kept, done); });
+}
+
+function vorlixRemembered() {
+  try {
+    return localStorage.getItem(vorlixInstalled) !== null;
+  } catch (e) {
+    return false;
+  }
+}
+
+function vorlixRemember(installed, done) {
+  try {
+    if (installed) localStorage.setItem(vorlixInstalled, '1');
+  } catch (e) {}
+  done();
+}
+
 Module.preRun.push(function () {
   FS.mkdir(vorlixFolder);
   FS.mount(MEMFS, {}, vorlixFolder);
@@ -64,7 +142,7 @@ Module.preRun.push(function () {
   addRunDependency('vorlix-files');
   IDBFS.syncfs(FS.lookupPath(vorlixFolder).node.mount, true, function (error) {
     if (error) console.warn('Vorlix keeps no files on this visit:', error);
-    removeRunDependency('vorlix-files');
+    vorlixInstall(function () { removeRunDependency('vorlix-files'); });
   });
   // Once the folder is filled and the files that come with the game are there.
   addOnInit(function () {

@@ -1,0 +1,83 @@
+// The page around the game: the terminal widget, opened once with the renderer chosen for this
+// browser, the screen fitted to the stage, and the game started on it. The page's start script
+// (index.html) has made `Module` and says what goes wrong.
+
+import { Terminal } from './xterm.mjs';
+import { chooseRenderer } from './renderer.mjs';
+import { offerTouchKeys, offerFullScreen, ringBell } from './controls.mjs';
+import { askBeforeLeaving, keepSiteForOffline, gameUnderWay } from './leaving.mjs';
+
+performance.mark('vorlix-scripts-run');
+const terminal = new Terminal({
+  cols: 155, rows: 42, scrollback: 0, fontSize: 16, cursorBlink: false,
+  fontFamily: '"DejaVu Sans Mono", "Liberation Mono", monospace',
+  theme: { background: '#000000', black: '#000000' },
+});
+window.vorlix = { terminal, renderer: 'dom', bells: 0 };
+const stage = document.getElementById('stage');
+const screen = document.getElementById('screen');
+const status = document.getElementById('status');
+const note = document.getElementById('note');
+const touch = offerTouchKeys(text => Module.vorlixType(text), stage, note);
+const resting = note.textContent;
+
+const rendererAfterStart = await chooseRenderer(terminal, renderer => { window.vorlix.renderer = renderer; });
+terminal.open(screen);
+performance.mark('vorlix-terminal-open');
+
+// The screen is fitted by its font size, not scaled as a picture: a scaled screen is drawn again
+// whole at every tick, which makes the DOM renderer late for the next one.
+function fit() {
+  for (let round = 0; round < 4; round++) {
+    const scale = Math.min(stage.clientWidth / screen.offsetWidth, stage.clientHeight / screen.offsetHeight);
+    if (scale >= 1 && scale < 1.03) break;
+    terminal.options.fontSize = Math.max(2, terminal.options.fontSize * (scale < 1 ? scale * 0.99 : scale));
+  }
+  screen.style.left = `${Math.max(0, Math.floor((stage.clientWidth - screen.offsetWidth) / 2))}px`;
+  screen.style.top = `${Math.max(0, Math.floor((stage.clientHeight - screen.offsetHeight) / 2))}px`;
+}
+new ResizeObserver(fit).observe(stage);
+document.fonts.ready.then(fit);
+fit();
+
+terminal.onBell(() => {
+  ringBell();
+  window.vorlix.bells++;
+});
+offerFullScreen(document.getElementById('fullscreen'), () => touch || terminal.focus());
+askBeforeLeaving(terminal);
+
+// The keys go to the widget: a click anywhere gives them back to it, and a key pressed while
+// nothing has the focus goes to it. A touch screen keeps its own keyboard out of the way.
+if (!touch) terminal.focus();
+document.addEventListener('mousedown', event => {
+  if (event.target.tagName !== 'BUTTON' && !touch) {
+    event.preventDefault();
+    terminal.focus();
+  }
+});
+window.addEventListener('keydown', event => {
+  if (event.target === document.body) {
+    event.preventDefault();
+    terminal.focus();
+  }
+});
+
+const ended = document.getElementById('ended');
+document.getElementById('again').addEventListener('click', () => location.reload());
+Object.assign(Module, {
+  terminal,
+  onFirstFrame() {
+    performance.mark('vorlix-first-frame');
+    status.hidden = true;
+    keepSiteForOffline(() => !gameUnderWay(terminal));
+    rendererAfterStart();
+  },
+  onPaused(text) { note.textContent = text || resting; },
+  onGameEnded() {
+    ended.hidden = false;
+    document.getElementById('again').focus();
+  },
+});
+
+Module.vorlixTerminalReady?.();
