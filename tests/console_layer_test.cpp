@@ -275,9 +275,11 @@ TEST_F(ConsoleLayer, ReplaceFileWritesThroughLinks) {
   fs::create_directories("game");
   fs::create_directories("shared");
   WriteFile("shared/score.dat", "5\n");
+#ifndef __EMSCRIPTEN__  // the browser's file system has one name a file
   fs::create_hard_link("shared/score.dat", "game/also.dat");
   EXPECT_TRUE(ReplaceFile("game/also.dat", "6\n"));
   EXPECT_EQ(ReadFile("shared/score.dat"), "6\n") << "the other name shows the new text too";
+#endif
 #ifndef _WIN32  // making a symbolic link takes a privilege there
   fs::create_symlink("../shared/score.dat", "game/score.dat");
   fs::create_symlink("../shared/save.dat", "game/save.dat");  // its file is not there yet
@@ -292,7 +294,9 @@ TEST_F(ConsoleLayer, ReplaceFileWritesThroughLinks) {
   for (const char* link : {"game/score.dat", "game/save.dat", "game/folder.dat", "game/loop.dat"}) {
     EXPECT_TRUE(fs::is_symlink(link)) << link;
   }
+#ifndef __EMSCRIPTEN__
   EXPECT_EQ(ReadFile("game/also.dat"), "7\n");
+#endif
   const std::set<std::string> made = {"save.dat", "score.dat"};
 #else
   const std::set<std::string> made = {"score.dat"};
