@@ -1,8 +1,8 @@
 // Arbitrary bytes as "save.dat". The reader must turn away what it cannot use and hand back only
 // games the loop can run: a heading, a body of at least 2 cells on the playfield, no more nodes
-// than the text has room for, a delay the game itself can reach and food, if any, on the playfield off the body. It
-// must stay within memory in step with the text, and a game it accepts, written out again, must
-// read back the same.
+// than the text has room for, a delay the game itself can reach and food, if any, on the playfield
+// off the body. It must stay within memory in step with the text, and a game it accepts, written
+// out again, must read back the same.
 
 #include <sanitizer/allocator_interface.h>
 
