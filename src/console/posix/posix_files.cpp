@@ -106,8 +106,8 @@ std::optional<std::string> FollowLinks(std::string path) {
 
 // What stands where the game is to write its file.
 enum class Existing {
-  kNothing,  // no file, or something that is not a file (a folder, a FIFO), for the new one to take
-             // the place of
+  kNothing,   // no file
+  kOther,     // something that is not a plain file (a folder, a FIFO, a device)
   kWritable,  // a plain file, now open for writing
   kKept,      // a plain file without write permission, which the player means to keep as it is
 };
@@ -115,7 +115,8 @@ enum class Existing {
 // Opens the plain file at `path` for writing, with what it is in `info`. A file whose permission
 // bits give no one the right to write is kept, even from root, who could open it all the same.
 Existing OpenToReplace(const char* path, Descriptor& file, struct stat& info) {
-  if (::lstat(path, &info) != 0 || !S_ISREG(info.st_mode)) return Existing::kNothing;
+  if (::lstat(path, &info) != 0) return Existing::kNothing;
+  if (!S_ISREG(info.st_mode)) return Existing::kOther;
   if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return Existing::kKept;
   file = Descriptor(::open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   const bool open = file.valid() && ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
@@ -189,10 +190,9 @@ bool ReplaceOnDisk(const char* name, std::string_view contents) {
   struct stat old {};
   const Existing there = OpenToReplace(path->c_str(), existing, old);
   if (there == Existing::kKept) return false;
-  // A link to something that is not a plain file (a device, a folder) is not the game's to write.
-  if (there == Existing::kNothing && *path != name && ::lstat(path->c_str(), &old) == 0) {
-    return false;
-  }
+  // The new file takes the place of a folder or a FIFO named as the game's file, but a link to
+  // something that is not a plain file (a device, a folder) is not the game's to write.
+  if (there == Existing::kOther && *path != name) return false;
   const bool replacing = there == Existing::kWritable;
   if (replacing && old.st_nlink > 1) return RewriteInPlace(existing, old, contents);
   // A new file takes the usual mode; a copy that replaces one stays private until it takes over.
