@@ -2,7 +2,7 @@
 // only what the encoder may send. Most cases check that the terminal then shows the screen and
 // that the frame took no more bytes than it should; three pin the bytes themselves.
 
-#include "console/protocol/frame_encoder.h"
+#include "platform/vt/frame_encoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The key decoder, byte by byte: what each key's bytes turn into, what is dropped whole, and the
 // 50 ms that tell the Esc key from the start of a sequence.
 
-#include "console/protocol/key_decoder.h"
+#include "platform/vt/key_decoder.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,9 @@
 // The console: the one path between the game and its screen, keyboard, clock and files, and the
 // screen furniture drawn through it (frame, panels, menu text, help viewer).
 
-#include <memory>
-
-#include "console/files.h"
 #include "console/screen_layout.h"
-#include "console/terminal.h"
+#include "platform/files.h"
+#include "platform/terminal.h"
 
 #if defined(__GNUC__) || defined(__clang__)
 #define VORLIX_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
@@ -17,10 +15,6 @@
 // Every console operation below goes to this terminal. Attaching one also starts the pacing of
 // WaitPaced afresh, as at the start of a process.
 void AttachTerminal(Terminal& terminal);
-
-// The terminal this program runs in, ready for drawing, or nullptr (with a reason on standard
-// error) when standard input or output is not an interactive terminal.
-std::unique_ptr<Terminal> OpenSystemTerminal();
 
 void GotoXY(int x, int y);
 void PutCharAt(int x, int y, char ch);
@@ -46,8 +40,6 @@ int GetKey();
 void SetConsoleFont();
 void HideCursor();
 ScreenFit FitConsole();
-
-inline constexpr const char* game_title = "Vorlix";
 
 void DrawFrame();
 // The running score beside `best`, the best score when the game started.

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "console/files.h"
+#include "platform/files.h"
 
 int high_score = 0;
 

@@ -16,9 +16,9 @@
 #include <cstdint>
 #include <string>
 
-#include "console/protocol/frame_encoder.h"
-#include "console/protocol/screen_model.h"
 #include "fuzz_support.h"
+#include "platform/screen_model.h"
+#include "platform/vt/frame_encoder.h"
 #include "support/vt_screen.h"
 
 namespace {

@@ -21,8 +21,8 @@
 #include <string_view>
 #include <vector>
 
-#include "console/protocol/key_decoder.h"
 #include "fuzz_support.h"
+#include "platform/vt/key_decoder.h"
 
 namespace {
 

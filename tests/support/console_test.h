@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "console/console.h"
-#include "console/memory/memory_terminal.h"
+#include "platform/memory/memory_terminal.h"
 #include "support/screen_lines.h"
 
 class ConsoleTest : public ::testing::Test {

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "console/protocol/frame_encoder.h"
-#include "console/protocol/screen_model.h"
+#include "platform/screen_model.h"
+#include "platform/vt/frame_encoder.h"
 
 class VtScreen {
  public:

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "console/console.h"
-#include "console/windows/windows_api.h"
+#include "platform/windows/windows_api.h"
 #include "support/console_test.h"
 
 namespace {
