@@ -1,8 +1,8 @@
 // The terminal on Linux and macOS. It puts the terminal into raw mode on the alternate screen,
-// draws through a FrameEncoder, reads keys through a KeyDecoder, and gives the terminal back as it
+// draws and reads keys as every VT terminal does (vt_terminal.h), and gives the terminal back as it
 // found it however the program ends: normally, by Ctrl+C and its kin, by a crash, or when the
 // terminal itself goes away. Ctrl+Z suspends the game with the terminal restored and brings both
-// back on resume. Every wait blocks in the kernel (posix_waits.h); nothing spins.
+// back on resume. Every wait blocks in the kernel (posix_io.h); nothing spins.
 
 #include <signal.h>
 #include <termios.h>
@@ -20,28 +20,18 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/posix/posix_locale.h"
-#include "platform/posix/posix_modes.h"
-#include "platform/posix/posix_output.h"
+#include "platform/posix/posix_io.h"
 #include "platform/posix/posix_signals.h"
-#include "platform/posix/posix_waits.h"
-#include "platform/posix/posix_window.h"
-#include "platform/screen_model.h"
+#include "platform/posix/posix_tty.h"
 #include "platform/terminal.h"
-#include "platform/vt/frame_encoder.h"
-#include "platform/vt/key_decoder.h"
+#include "platform/vt/vt_terminal.h"
 
 namespace {
 
 using namespace posix;
 
-// How many decoded keys a paced wait lets pile up before it leaves the rest unread, so that a flood
-// of input waits in the terminal rather than in the game's memory.
-constexpr std::size_t kMostKeysHeld = 256;
 // How long the terminal gets to answer a request to grow before its size is checked again.
 constexpr TickCount kResizeGraceMs = 100;
-
-constexpr std::int64_t kNanosecondsPerMillisecond = 1'000'000;
 
 // Who a stop is for: the game, or its whole process group, as the system stops a background job
 // that touches its terminal, so that the shell sees the job stopped.
@@ -67,17 +57,11 @@ void StopBy(int signal_number, Stop whom) {
   ::sigaction(signal_number, &ours, nullptr);
 }
 
-std::int64_t MonotonicNanoseconds() {
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
 // ---- The terminal -------------------------------------------------------------------------------
 
-class PosixTerminal final : public Terminal {
+class PosixTerminal final : public VtTerminal {
  public:
-  PosixTerminal() : encoder_(GlyphsOfTheLocale()) {
+  PosixTerminal() : VtTerminal(GlyphsOfTheLocale()) {
     if (!signals_.ready()) return;
     AwaitTheForeground();  // started in the background
     modes_.Add(Mode::Raw);
@@ -91,34 +75,20 @@ class PosixTerminal final : public Terminal {
 
   bool ready() const { return ready_; }
 
-  void MoveCursor(int x, int y) override { desired_.MoveCursor(x, y); }
-  void WriteChar(char ch) override {
-    if (desired_.Write(ch)) bell_ = true;
-    dirty_ = true;
-    drawn_ = true;
-  }
-  void SetColour(Colour colour) override { desired_.SetColour(colour); }
-  void Clear() override {
-    desired_.Clear();
-    dirty_ = true;
-    drawn_ = false;
-  }
-  void Flush() override;
-  bool CursorOnScreen() const override { return desired_.cursor_y() < kScreenHeight; }
-
   // A terminal has no portable way to pick a font; the user's own font is kept.
   void SetFont() override {}
   void HideCursor() override { modes_.Add(Mode::HiddenCursor); }
   ScreenFit FitScreen() override;
 
-  bool KeyPending() override;
-  int ReadKey() override;
-
-  TickCount Now() override { return static_cast<TickCount>(MonotonicNanoseconds() / 1'000'000); }
-  void SleepUntil(TickCount deadline) override;
-
  private:
-  void AttendToSignals();
+  // A terminal that has stopped reading holds the write; keys go on being read meanwhile.
+  void Show(std::string_view bytes) override;
+  bool TakeInput(KeyDecoder& decoder) override;
+  bool AwaitInput(WaitLimit limit, bool for_keys) override;
+  std::chrono::nanoseconds Clock() override;
+  // Acts on the signals that have come; after a resize or a resume, draws the whole screen anew.
+  void Attend() override;
+
   // Acts on Ctrl+C and its kin, Ctrl+Z and a resume; true after a resume.
   bool AttendToLifecycle();
   void Suspend();
@@ -127,15 +97,8 @@ class PosixTerminal final : public Terminal {
   // Holds the game while the window is too small; at start-up Esc lets the player quit instead.
   ScreenFit HoldWhileTooSmall(Hold hold);
   void ShowTooSmall(const WindowSize& size, Hold hold);
-  // Waits out the rest of the time a lone ESC byte is given to become a sequence.
-  void SettleLoneEsc();
-  // Draws the whole screen anew, where the terminal's size puts it.
-  void Repaint();
+  // Has the next frame draw the whole screen, where the terminal's size puts it.
   void PlaceForRepaint();
-  void Send();
-  // Feeds the decoder every byte that has arrived; false when more may still be waiting.
-  bool ReadArrivedInput();
-  void Write(std::string_view bytes);
   // Waits until the terminal takes bytes or an ending signal comes, reading keys meanwhile.
   void WaitForOutput();
   void Shutdown();
@@ -145,46 +108,16 @@ class PosixTerminal final : public Terminal {
   SignalRouting signals_;
   TerminalModes modes_;
   TerminalOutput output_;
-  ScreenModel desired_;
-  FrameEncoder encoder_;
-  KeyDecoder decoder_;
-  bool bell_ = false;
-  bool dirty_ = true;
-  // Something was written since the screen was last cleared.
-  bool drawn_ = false;
-  // The paced wait that has just ended saw no key byte waiting at its end.
-  bool no_input_waiting_ = false;
   bool ready_ = false;
 };
 
-// A screen that is yet to be drawn whole and holds nothing waits for its first text, which then
-// goes out with the clear in one write.
-void PosixTerminal::Flush() {
-  if (!dirty_ || (!drawn_ && !encoder_.ScreenKnown())) return;
-  Send();
-}
-
-void PosixTerminal::Send() {
-  const std::string bytes = encoder_.Encode(desired_, desired_.TakeChangedRows(), bell_);
-  dirty_ = false;
-  bell_ = false;
-  Write(bytes);
-}
-
-void PosixTerminal::Repaint() {
-  PlaceForRepaint();
-  Send();
-}
-
 void PosixTerminal::PlaceForRepaint() {
-  encoder_.PlaceAt(CentreIn(MeasureWindow()));
-  encoder_.ForgetScreen();
-  dirty_ = true;
+  RedrawWholeAt(CentreIn(MeasureWindow()));
 }
 
-// A terminal that has stopped reading holds the write; keys go on being read meanwhile, each as it
-// comes, and an ending signal still ends the game. A write that may block waits first.
-void PosixTerminal::Write(std::string_view bytes) {
+// Keys are read as they come while the terminal holds the write, and an ending signal still ends
+// the game. A write that may block waits first.
+void PosixTerminal::Show(std::string_view bytes) {
   bool wait_first = output_.Blocks();
   bool waited = false;
   while (!bytes.empty()) {
@@ -209,10 +142,11 @@ void PosixTerminal::Write(std::string_view bytes) {
 
 void PosixTerminal::WaitForOutput() {
   for (;;) {
-    const Watch watch = decoder_.KeysWaiting() < kMostKeysHeld ? Watch::kKeys : Watch::kWakeUpsOnly;
+    const Watch watch =
+        decoder().KeysWaiting() < kMostKeysHeld ? Watch::kKeys : Watch::kWakeUpsOnly;
     const Readiness readiness = AwaitOutput(output_.fd(), watch);
     if (readiness.hung_up) EndAfterHangUp();
-    if (readiness.input) ReadArrivedInput();
+    if (readiness.input) TakeInput(decoder());
     if (readiness.output || ending_signal != 0) return;
   }
 }
@@ -220,7 +154,7 @@ void PosixTerminal::WaitForOutput() {
 ScreenFit PosixTerminal::FitScreen() {
   const std::optional<WindowSize> size = MeasureWindow();
   if (!Fits(size)) {
-    Write(GrowRequest(*size));
+    Show(GrowRequest(*size));
     const TickCount asked_at = Now();
     for (TickCount waited = 0; resized == 0 && waited < kResizeGraceMs; waited = Now() - asked_at) {
       const std::chrono::milliseconds rest(kResizeGraceMs - waited);
@@ -235,7 +169,7 @@ ScreenFit PosixTerminal::FitScreen() {
   return ScreenFit::kReady;
 }
 
-void PosixTerminal::AttendToSignals() {
+void PosixTerminal::Attend() {
   bool check_size = AttendToLifecycle();
   if (resized != 0) {
     resized = 0;
@@ -243,7 +177,8 @@ void PosixTerminal::AttendToSignals() {
   }
   if (!check_size) return;
   (void)HoldWhileTooSmall(Hold::kDuringPlay);  // in play, no key ends the hold
-  Repaint();
+  PlaceForRepaint();
+  SendFrame();
 }
 
 bool PosixTerminal::AttendToLifecycle() {
@@ -291,7 +226,7 @@ ScreenFit PosixTerminal::HoldWhileTooSmall(Hold hold) {
   if (Fits(size)) return ScreenFit::kReady;
   ShowTooSmall(*size, hold);
   for (;;) {
-    if (Await(Watch::kKeys, decoder_.TimeUntilTimeout(Now())).hung_up) EndAfterHangUp();
+    AwaitInput(decoder().TimeUntilTimeout(Now()), true);
     if (AttendToLifecycle()) resized = 1;  // back from a suspension: the message is gone
     if (resized != 0) {
       resized = 0;
@@ -300,19 +235,19 @@ ScreenFit PosixTerminal::HoldWhileTooSmall(Hold hold) {
       ShowTooSmall(*size, hold);
     }
     // No key is for the game while it is held; at start-up Esc lets the player quit.
-    if (ReadArrivedInput()) decoder_.Tick(Now());
-    while (decoder_.HasKey()) {
-      if (decoder_.PopKey() == kEscKey && hold == Hold::kAtStartUp) return ScreenFit::kPlayerQuit;
+    TakeAndSettle();
+    while (decoder().HasKey()) {
+      if (decoder().PopKey() == kEscKey && hold == Hold::kAtStartUp) return ScreenFit::kPlayerQuit;
     }
   }
 }
 
 void PosixTerminal::ShowTooSmall(const WindowSize& size, Hold hold) {
-  Write(TooSmallMessage(size, hold));
-  encoder_.ForgetScreen();
+  Show(TooSmallMessage(size, hold));
+  ForgetScreen();
 }
 
-bool PosixTerminal::ReadArrivedInput() {
+bool PosixTerminal::TakeInput(KeyDecoder& decoder) {
   // A bounded number of reads, so that a flood of input cannot hold the game here.
   for (int round = 0; round < 8; ++round) {
     const Readiness readiness = Await(Watch::kKeys, std::chrono::nanoseconds::zero());
@@ -326,61 +261,21 @@ bool PosixTerminal::ReadArrivedInput() {
       EndAfterHangUp();
     }
     const TickCount now = Now();
-    for (ssize_t i = 0; i < count; ++i) decoder_.Feed(bytes[i], now);
+    for (ssize_t i = 0; i < count; ++i) decoder.Feed(bytes[i], now);
   }
   return false;
 }
 
-// Right after a paced wait that saw nothing come, no read is needed: a key that comes in between is
-// read by the next wait, which then ends at once.
-bool PosixTerminal::KeyPending() {
-  AttendToSignals();
-  const bool none_waiting = std::exchange(no_input_waiting_, false);
-  if (!decoder_.HasKey() && !none_waiting && ReadArrivedInput()) decoder_.Tick(Now());
-  if (!decoder_.HasKey() && decoder_.HoldsLoneEsc()) SettleLoneEsc();
-  return decoder_.HasKey();
+bool PosixTerminal::AwaitInput(WaitLimit limit, bool for_keys) {
+  const Readiness readiness = Await(for_keys ? Watch::kKeys : Watch::kWakeUpsOnly, limit);
+  if (readiness.hung_up) EndAfterHangUp();
+  return readiness.input;
 }
 
-// A lone ESC byte is a key pending: either the Esc key or the start of another key's sequence.
-// Terminals send a whole sequence at once, so this wait of at most the sequence timeout only
-// ever follows a real press of Esc, and the poll then answers with the Esc key.
-void PosixTerminal::SettleLoneEsc() {
-  while (!decoder_.HasKey() && decoder_.HoldsLoneEsc()) {
-    if (Await(Watch::kKeys, decoder_.TimeUntilTimeout(Now())).hung_up) EndAfterHangUp();
-    AttendToSignals();
-    if (ReadArrivedInput()) decoder_.Tick(Now());
-  }
-}
-
-int PosixTerminal::ReadKey() {
-  Flush();
-  while (!KeyPending()) {
-    // Without a half-read sequence there is no time limit: only a key or a signal wakes us.
-    if (Await(Watch::kKeys, decoder_.TimeUntilTimeout(Now())).hung_up) EndAfterHangUp();
-  }
-  return decoder_.PopKey();
-}
-
-void PosixTerminal::SleepUntil(TickCount deadline) {
-  no_input_waiting_ = false;
-  for (;;) {
-    AttendToSignals();
-    const std::int64_t now = MonotonicNanoseconds();
-    const std::int64_t now_ms = now / kNanosecondsPerMillisecond;
-    const TickCount ahead = TimeUntil(deadline, static_cast<TickCount>(now_ms));
-    if (ahead == 0) return;
-    // The deadline is the moment the millisecond count turns to `deadline`: one sleep to the
-    // nanosecond keeps a run of paced waits to their length with one wake-up each. A key that
-    // comes meanwhile is read at once, so that the decoder knows when each byte arrived (Esc and
-    // a key pressed after it are two keys, Alt and a key one), and the sleep goes on to the same
-    // deadline; the game sees the keys when it next looks, as before.
-    const std::chrono::nanoseconds rest((now_ms + ahead) * kNanosecondsPerMillisecond - now);
-    const Watch watch = decoder_.KeysWaiting() < kMostKeysHeld ? Watch::kKeys : Watch::kWakeUpsOnly;
-    const Readiness readiness = Await(watch, rest);
-    if (readiness.hung_up) EndAfterHangUp();
-    if (readiness.input) ReadArrivedInput();
-    no_input_waiting_ = watch == Watch::kKeys && !readiness.input;
-  }
+std::chrono::nanoseconds PosixTerminal::Clock() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
 }
 
 // In the background the terminal is the shell's, which has put its own settings back.

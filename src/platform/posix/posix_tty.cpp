@@ -1,15 +1,27 @@
-#include "platform/posix/posix_modes.h"
+#include "platform/posix/posix_tty.h"
+
+#include <langinfo.h>
+#include <locale.h>
+#include <strings.h>
+#include <sys/ioctl.h>
+#if defined(__APPLE__)
+#include <xlocale.h>  // newlocale and nl_langinfo_l
+#endif
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <string>
+#include <string_view>
 
+#include "platform/posix/posix_io.h"
 #include "platform/posix/posix_signals.h"
-#include "platform/posix/posix_waits.h"
+#include "platform/terminal.h"
 
 namespace posix {
+
+// ---- The changes to the terminal ---------------------------------------------------------------
 
 namespace {
 
@@ -42,25 +54,6 @@ std::string_view UndoBytes(Mode mode) {
 }
 
 }  // namespace
-
-bool WriteAll(std::string_view bytes, std::chrono::milliseconds limit) {
-  while (!bytes.empty()) {
-    // Every write looks first, so that a terminal that has stopped reading holds the game in a
-    // wait that gives up in time rather than in the write.
-    if (!Writable(limit)) return false;
-    const ssize_t written = ::write(kOutput, bytes.data(), bytes.size());
-    if (written > 0) {
-      bytes.remove_prefix(static_cast<std::size_t>(written));
-    } else if (written < 0 && errno == EINTR) {
-      continue;
-    } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!Writable(limit)) return false;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
 
 void TerminalModes::Add(Mode mode) {
   if (std::find(wanted_.begin(), wanted_.end(), mode) != wanted_.end()) return;
@@ -137,6 +130,77 @@ void TerminalModes::PrepareEmergency() {
   emergency.has_settings = InForce(Mode::Raw);
   std::atomic_signal_fence(std::memory_order_release);
   emergency.armed = 1;
+}
+
+// ---- The window --------------------------------------------------------------------------------
+
+std::optional<WindowSize> MeasureWindow() {
+  winsize size{};
+  if (::ioctl(kOutput, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
+    return std::nullopt;
+  }
+  return WindowSize{size.ws_col, size.ws_row};
+}
+
+bool Fits(const std::optional<WindowSize>& size) {
+  return !size || (size->columns >= kScreenWidth && size->rows >= kScreenHeight);
+}
+
+FrameEncoder::Position CentreIn(const std::optional<WindowSize>& size) {
+  if (!size) return {};
+  return {std::max(size->columns - kScreenWidth, 0) / 2,
+          std::max(size->rows - kScreenHeight, 0) / 2};
+}
+
+std::string GrowRequest(const WindowSize& size) {
+  return "\x1b[8;" + std::to_string(std::max(size.rows, kScreenHeight)) + ";" +
+         std::to_string(std::max(size.columns, kScreenWidth)) + "t";
+}
+
+std::string TooSmallMessage(const WindowSize& size, Hold hold) {
+  const char* way_out =
+      hold == Hold::kAtStartUp
+          ? "Please enlarge the window, or press Esc to quit."
+          : "Please enlarge the window to go on, or press Ctrl+C to quit at once.";
+  char message[256];
+  std::snprintf(message, sizeof message,
+                "\x1b[0;37;40m\x1b[2J\x1b[H%s needs a terminal of at least %d x %d characters; "
+                "this one is %d x %d.\r\n%s",
+                game_title, kScreenWidth, kScreenHeight, size.columns, size.rows, way_out);
+  return message;
+}
+
+// ---- The locale --------------------------------------------------------------------------------
+
+namespace {
+
+bool NamesUtf8(const char* name) {
+  if (name == nullptr) return false;
+  const std::string_view text(name);
+  for (std::string_view form : {"UTF-8", "utf-8", "UTF8", "utf8"}) {
+    if (text.find(form) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+Glyphs GlyphsOfTheLocale() {
+  // The locale's name, as the C library picks it: the first of these that is set and not empty.
+  const char* name = nullptr;
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    name = std::getenv(variable);
+    if (name != nullptr && *name != '\0') break;
+  }
+  // A name that says UTF-8 is enough, whether or not that locale is installed; only another name
+  // needs the locale itself looked up.
+  if (name != nullptr && NamesUtf8(name)) return Glyphs::kUtf8;
+  if (const locale_t user = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0))) {
+    const bool utf8 = ::strcasecmp(::nl_langinfo_l(CODESET, user), "UTF-8") == 0;
+    ::freelocale(user);
+    return utf8 ? Glyphs::kUtf8 : Glyphs::kAscii;
+  }
+  return Glyphs::kAscii;
 }
 
 }  // namespace posix

@@ -1,12 +1,14 @@
-#include "platform/posix/posix_waits.h"
+#include "platform/posix/posix_io.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/select.h>
+#include <termios.h>
 #include <time.h>
 
 #include <algorithm>
+#include <cerrno>
 
-#include "platform/posix/posix_modes.h"
 #include "platform/posix/posix_signals.h"
 
 #if defined(__APPLE__) && !defined(VORLIX_SELECT_WAITS)
@@ -103,6 +105,39 @@ Readiness Await(Watch watch, WaitLimit limit) {
 
 Readiness AwaitOutput(int output, Watch watch) {
   return Wait(watch, std::nullopt, output);
+}
+
+bool WriteAll(std::string_view bytes, std::chrono::milliseconds limit) {
+  while (!bytes.empty()) {
+    // Every write looks first, so that a terminal that has stopped reading holds the game in a
+    // wait that gives up in time rather than in the write.
+    if (!Writable(limit)) return false;
+    const ssize_t written = ::write(kOutput, bytes.data(), bytes.size());
+    if (written > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(written));
+    } else if (written < 0 && errno == EINTR) {
+      continue;
+    } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!Writable(limit)) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// /dev/tty is the controlling terminal, the standard output's own device only when that is it.
+TerminalOutput::TerminalOutput() {
+  if (::tcgetsid(kOutput) != ::getsid(0)) return;
+  own_ = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+}
+
+TerminalOutput::~TerminalOutput() {
+  if (own_ >= 0) ::close(own_);
+}
+
+int TerminalOutput::fd() const {
+  return own_ >= 0 ? own_ : kOutput;
 }
 
 }  // namespace posix
