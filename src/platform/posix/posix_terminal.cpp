@@ -12,13 +12,10 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <optional>
-#include <string>
 #include <string_view>
-#include <utility>
 
 #include "platform/posix/posix_io.h"
 #include "platform/posix/posix_signals.h"
