@@ -1,9 +1,13 @@
 #include "support/end_to_end.h"
 
+#include <signal.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <vector>
+
+#include "support/save_text.h"
 
 std::string RepositoryHelpText() {
   std::ifstream file(std::string(VORLIX_SOURCE_DIR) + "/help.txt", std::ios::binary);
@@ -28,6 +32,37 @@ void WriteUsualFiles(const TmuxSession& session, int best_score) {
   WriteUsualFiles(session, best_score);
   session.StartGame();
   return WaitForMenu(session);
+}
+
+::testing::AssertionResult StartRunningGame(const TmuxSession& session) {
+  session.SendText("p");
+  if (auto shown = session.WaitForText(kLevelLine, "Level: 0"); !shown) return shown;
+  return WaitForTheSnakeToMoveOn(session, " ");
+}
+
+::testing::AssertionResult WaitForHeadToLeave(const TmuxSession& session, Point from,
+                                              std::chrono::milliseconds timeout) {
+  return session.WaitFor(
+      "the snake to move on",
+      [&](const Screen& screen) {
+        const std::optional<Point> head = ShownHead(screen);
+        return head && *head != from;
+      },
+      timeout);
+}
+
+::testing::AssertionResult WaitForTheSnakeToMoveOn(const TmuxSession& session,
+                                                   std::string_view keys) {
+  const std::optional<Point> head = ShownHead(session.Capture());
+  if (!head) return ::testing::AssertionFailure() << "no head position in the info panel";
+  session.SendText(keys);
+  return WaitForHeadToLeave(session, *head);
+}
+
+void SendToGame(const TmuxSession& session, int signal_number) {
+  pid_t pid = 0;
+  ASSERT_TRUE(session.WaitForGamePid(pid));
+  ASSERT_EQ(::kill(pid, signal_number), 0);
 }
 
 ::testing::AssertionResult WaitForGameOver(const TmuxSession& session) {
@@ -101,4 +136,8 @@ std::optional<Point> ShownHead(const Screen& screen) {
     return std::nullopt;
   }
   return head;
+}
+
+std::string SmallSave(int score, int delay) {
+  return SaveText(kRight, {{50, 20}, {49, 20}, {48, 20}}, {10, 10}, score, delay);
 }

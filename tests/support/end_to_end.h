@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,21 @@ void WriteUsualFiles(const TmuxSession& session, int best_score);
 
 // The usual files, then the game, up to its menu.
 ::testing::AssertionResult StartAtTheMenu(TmuxSession& session, int best_score);
+
+// Starts a new game from the menu and waits until the snake runs.
+::testing::AssertionResult StartRunningGame(const TmuxSession& session);
+
+// Waits until the info panel shows the head somewhere else than `from`.
+::testing::AssertionResult WaitForHeadToLeave(
+    const TmuxSession& session, Point from,
+    std::chrono::milliseconds timeout = TmuxSession::kPatience);
+
+// Waits until the info panel shows the head somewhere else than it shows it now, after `keys`.
+::testing::AssertionResult WaitForTheSnakeToMoveOn(const TmuxSession& session,
+                                                   std::string_view keys = "");
+
+// Sends `signal_number` to the game.
+void SendToGame(const TmuxSession& session, int signal_number);
 
 // The game-over screen, once its prompt shows: keys typed before it are thrown away.
 ::testing::AssertionResult WaitForGameOver(const TmuxSession& session);
@@ -49,3 +65,6 @@ void ExpectFrame(const Screen& screen);
 
 // The head's position as the info panel shows it, "(xxx, yyy)".
 std::optional<Point> ShownHead(const Screen& screen);
+
+// A small saved game: a snake of three heading right with its head at (50, 20).
+std::string SmallSave(int score, int delay);
