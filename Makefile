@@ -11,7 +11,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # build with a newer compiler is not stopped by a warning that compiler has learnt.
 WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: run build test fuzz clean format
+.PHONY: run build test fuzz lint clean format
 
 run: build
 	./$(RELEASE)/vorlix
@@ -34,6 +34,18 @@ test: build
 fuzz:
 	@tools/require-packages $(TEST_PACKAGES)
 	tests/fuzz/run-fuzzers 600 60
+
+# clang-tidy with the checks of .clang-tidy over src/ and tests/, any finding an error. It reads the
+# compile database of a configure of the native test build, so it sees the POSIX backend only: the
+# Windows (src/platform/windows) and browser (src/platform/web) backends and the fuzz targets (a
+# project of their own, built with clang) are not linted.
+LINT_PACKAGES := $(TEST_PACKAGES) clang-tidy-14
+LINTING := build/lint
+
+lint:
+	@tools/require-packages $(LINT_PACKAGES)
+	@cmake -S . -B $(LINTING) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLIX_TESTS=ON >/dev/null
+	run-clang-tidy-14 -p $(LINTING) -j $(JOBS) -quiet '/(src|tests)/'
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

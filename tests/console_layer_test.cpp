@@ -26,6 +26,10 @@ struct AsPlayer {
     EXPECT_TRUE(::getuid() != 0 || (::seteuid(0) == 0 && ::setegid(0) == 0));
     ::umask(umask_before);
   }
+  AsPlayer(const AsPlayer&) = delete;
+  AsPlayer& operator=(const AsPlayer&) = delete;
+  AsPlayer(AsPlayer&&) = delete;
+  AsPlayer& operator=(AsPlayer&&) = delete;
   const mode_t umask_before = ::umask(002);
 };
 #else

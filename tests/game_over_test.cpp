@@ -16,6 +16,7 @@ class GameOver : public GameTest {
   // is full when `disk_full`.
   void PlayAndQuit(int length, bool disk_full = false) {
     std::vector<Point> body;
+    body.reserve(static_cast<std::size_t>(length));
     for (int i = 0; i < length; ++i) body.push_back({60 - i, 20});
     WriteFile("save.dat", SaveText(kRight, body, {10, 5}, 0, 100));
     std::optional<FullDisk> full;

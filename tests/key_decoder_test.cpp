@@ -53,7 +53,8 @@ TEST(KeyDecoderTest, ArrowsInEveryFormGiveTheConsoleCodes) {
 }
 
 TEST(KeyDecoderTest, EditingKeysInEveryForm) {
-  const Codes home{224, 71}, end{224, 79};
+  const Codes home{224, 71};
+  const Codes end{224, 79};
   for (std::string_view form : {"\x1b[H", "\x1bOH", "\x1b[1~", "\x1b[7~", "\x1b[1;5H"}) {
     EXPECT_EQ(Decode(form), home) << form.substr(1);
   }

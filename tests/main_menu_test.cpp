@@ -41,8 +41,8 @@ class MainMenu : public GameTest {
   // The key that ends the rest message, after everything else.
   void PassTheRestMessage() { KeyAt(next + 100 * kStep, ' '); }
   void Quit() { Key(kEscKey); }
-  int Run(bool has_save = false) { return RunMainMenu(has_save); }
-  bool MenuShown(const MemoryTerminal& t) const { return TextAt(t, kPlayItem, 7) == "Play(P)"; }
+  static int Run(bool has_save = false) { return RunMainMenu(has_save); }
+  static bool MenuShown(const MemoryTerminal& t) { return TextAt(t, kPlayItem, 7) == "Play(P)"; }
 
   static constexpr std::uint64_t kStep = 1000;
   std::uint64_t next = kStep;

@@ -12,7 +12,7 @@ namespace {
 
 constexpr const char* kScoreFile = "score.dat";
 // Far more than any score file the game writes; a longer file is read only this far.
-constexpr std::size_t kScoreFileLimit = 64 * 1024;
+constexpr std::size_t kScoreFileLimit = std::size_t{64} * 1024;
 
 }  // namespace
 

@@ -1,16 +1,19 @@
 #include "platform/changed_spans.h"
 
 #include <algorithm>
+#include <cstddef>
 
 std::vector<Span> ChangedSpans(const ScreenCells& shown, const ScreenCells& wanted,
                                ScreenModel::RowSet rows) {
   std::vector<Span> spans;
   for (int y = 0; y < kScreenHeight; ++y) {
     if (!rows.test(static_cast<std::size_t>(y))) continue;
-    const auto row = wanted.begin() + y * kScreenWidth;
+    const auto row_start = static_cast<std::ptrdiff_t>(y) * kScreenWidth;
+    const Cell* const shown_row = shown.data() + row_start;
+    const Cell* const row = wanted.data() + row_start;
     int gap = -1;  // cells alike since the last span of this row ended, if it has one
     for (int x = 0; x < kScreenWidth; ++x) {
-      if (LooksAlike(shown[static_cast<std::size_t>(y * kScreenWidth + x)], row[x])) {
+      if (LooksAlike(shown_row[x], row[x])) {
         if (gap >= 0) ++gap;
         continue;
       }
@@ -39,7 +42,8 @@ std::vector<Span> ChangedSpans(const ScreenCells& shown, const ScreenCells& want
 void CopyRows(ScreenCells& shown, const ScreenCells& wanted, ScreenModel::RowSet rows) {
   for (int y = 0; y < kScreenHeight; ++y) {
     if (!rows.test(static_cast<std::size_t>(y))) continue;
-    const auto row = wanted.begin() + y * kScreenWidth;
-    std::copy(row, row + kScreenWidth, shown.begin() + y * kScreenWidth);
+    const auto row_start = static_cast<std::ptrdiff_t>(y) * kScreenWidth;
+    const Cell* const row = wanted.data() + row_start;
+    std::copy(row, row + kScreenWidth, shown.data() + row_start);
   }
 }

@@ -34,7 +34,7 @@ bool FileExists(const char* path);
 // replaced by a copy but may be written (a shared file in a folder closed to the player, one of
 // another owner's, one with other names that must all show the new contents) is written over in
 // place instead, once there is room for the new contents. False when it could not be done.
-bool ReplaceFile(const char* path, std::string_view contents);
+bool ReplaceFile(const char* name, std::string_view contents);
 
 // While it lives, any other game that takes a FileLock for a file of the same folder waits until
 // it is let go: held around reading a file again and replacing it, so that two games played at
@@ -46,6 +46,8 @@ class FileLock {
   ~FileLock();
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
+  FileLock(FileLock&&) = delete;
+  FileLock& operator=(FileLock&&) = delete;
 
  private:
   std::intptr_t held_ = -1;  // the platform's own handle on what is locked

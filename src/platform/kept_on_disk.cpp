@@ -2,6 +2,6 @@
 
 #include "platform/file_layer.h"
 
-bool KeepReplacedFile(const char*) {
+bool KeepReplacedFile(const char* /*path*/) {
   return true;
 }

@@ -15,7 +15,7 @@ struct Cell {
 };
 
 // Every cell of the screen, row after row.
-using ScreenCells = std::array<Cell, kScreenWidth * kScreenHeight>;
+using ScreenCells = std::array<Cell, std::size_t{kScreenWidth} * kScreenHeight>;
 
 class ScreenModel {
  public:

@@ -44,7 +44,12 @@ enum class ScreenFit { kReady, kPlayerQuit };
 
 class Terminal {
  public:
+  Terminal() = default;
   virtual ~Terminal() = default;
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+  Terminal(Terminal&&) = delete;
+  Terminal& operator=(Terminal&&) = delete;
 
   // Puts the output cursor at (x, y); a position off the screen leaves it where it was.
   virtual void MoveCursor(int x, int y) = 0;

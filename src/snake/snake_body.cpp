@@ -5,15 +5,12 @@
 // The chain is the one linked structure of the game: every node is its own allocation, owned by
 // the SnakeBody alone and freed by Release.
 
-SnakeBody::SnakeBody() {
-  head_ = new BodyNode{};
-  BodyNode* middle = new BodyNode{};
-  trailing_ = new BodyNode{};
+SnakeBody::SnakeBody() : head_(new BodyNode{}), trailing_(new BodyNode{}), length_(2) {
+  auto* middle = new BodyNode{};
   head_->next = middle;
   middle->prev = head_;
   middle->next = trailing_;
   trailing_->prev = middle;
-  length_ = 2;
 }
 
 SnakeBody::SnakeBody(SnakeBody&& other) noexcept
@@ -35,7 +32,7 @@ SnakeBody& SnakeBody::operator=(SnakeBody&& other) noexcept {
 
 void SnakeBody::Grow() {
   BodyNode* last = trailing_->prev;
-  BodyNode* added = new BodyNode{trailing_->x, trailing_->y, trailing_, last};
+  auto* added = new BodyNode{trailing_->x, trailing_->y, trailing_, last};
   last->next = added;
   trailing_->prev = added;
   ++length_;

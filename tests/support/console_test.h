@@ -15,9 +15,15 @@
 #include "support/screen_lines.h"
 
 class ConsoleTest : public ::testing::Test {
+ public:
+  ~ConsoleTest() override;
+  ConsoleTest(const ConsoleTest&) = delete;
+  ConsoleTest& operator=(const ConsoleTest&) = delete;
+  ConsoleTest(ConsoleTest&&) = delete;
+  ConsoleTest& operator=(ConsoleTest&&) = delete;
+
  protected:
   ConsoleTest();
-  ~ConsoleTest() override;
 
   static void WriteFile(const std::string& name, std::string_view contents);
   // The whole file, or "<missing>" when it does not exist.
@@ -57,6 +63,8 @@ class FullDisk {
   ~FullDisk();
   FullDisk(const FullDisk&) = delete;
   FullDisk& operator=(const FullDisk&) = delete;
+  FullDisk(FullDisk&&) = delete;
+  FullDisk& operator=(FullDisk&&) = delete;
 
  private:
   struct Saved;

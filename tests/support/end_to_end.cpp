@@ -98,7 +98,7 @@ int ShownNumber(const Screen& screen, Point line, std::string_view label) {
   const std::size_t after = static_cast<std::size_t>(line.x) + label.size();
   if (!screen.TextAt(line, label) || row.size() <= after) return -1;
   int value = -1;
-  std::sscanf(row.c_str() + after, "%d", &value);
+  if (std::sscanf(row.c_str() + after, "%d", &value) != 1) return -1;
   return value;
 }
 

@@ -12,6 +12,7 @@ GameTest::GameTest() {
 Point GameTest::HeadAt(std::size_t tick) const {
   int x = 0;
   int y = 0;
-  std::sscanf(TextAt(frames.at(tick), kHeadCell, kShownCellWidth).c_str(), "(%d, %d)", &x, &y);
+  const std::string shown = TextAt(frames.at(tick), kHeadCell, kShownCellWidth);
+  EXPECT_EQ(std::sscanf(shown.c_str(), "(%d, %d)", &x, &y), 2) << "head cell " << shown;
   return {x, y};
 }

@@ -16,7 +16,7 @@
 #include <sstream>
 #include <thread>
 
-extern char** environ;
+extern char** environ;  // NOLINT(readability-redundant-declaration): not every libc declares it
 
 std::string GameBinary() {
   const char* chosen = std::getenv("VORLIX_GAME");
@@ -48,6 +48,7 @@ std::vector<std::string> ClientEnvironment() {
 
 std::vector<char*> PointersTo(std::vector<std::string>& strings) {
   std::vector<char*> pointers;
+  pointers.reserve(strings.size() + 1);
   for (std::string& text : strings) pointers.push_back(text.data());
   pointers.push_back(nullptr);
   return pointers;
@@ -60,6 +61,8 @@ class Descriptor {
   ~Descriptor() { Reset(); }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
+  Descriptor(Descriptor&&) = delete;
+  Descriptor& operator=(Descriptor&&) = delete;
   int get() const { return fd_; }
   void Reset(int fd = -1) {
     if (fd_ >= 0) ::close(fd_);
@@ -488,7 +491,7 @@ Screen TmuxSession::CapturePane(bool with_colours, bool whole) const {
   } else {
     RunTmux({"capture-pane", "-p", "-t", kSessionName}, &text);
   }
-  const Screen pane(text, columns_, rows_, with_colours);
+  Screen pane(text, columns_, rows_, with_colours);
   if (whole || !options_.game_area_only) return pane;
   const Origin origin = GameOrigin();
   return pane.GameArea(origin.x, origin.y);

@@ -119,6 +119,8 @@ class TmuxSession {
   ~TmuxSession();
   TmuxSession(const TmuxSession&) = delete;
   TmuxSession& operator=(const TmuxSession&) = delete;
+  TmuxSession(TmuxSession&&) = delete;
+  TmuxSession& operator=(TmuxSession&&) = delete;
 
   // The game's working folder; a test puts its files there before starting.
   const std::filesystem::path& folder() const { return folder_; }

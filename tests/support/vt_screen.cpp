@@ -35,7 +35,10 @@ std::string Describe(const std::optional<Colour>& colour) {
 }  // namespace
 
 VtScreen::VtScreen(Glyphs glyphs, int width, int height)
-    : glyphs_(glyphs), width_(width), height_(height), cells_(width * height) {}
+    : glyphs_(glyphs),
+      width_(width),
+      height_(height),
+      cells_(static_cast<std::size_t>(width) * height) {}
 
 std::string VtScreen::Read(std::string_view bytes) {
   for (std::size_t at = 0; at < bytes.size();) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -93,8 +94,9 @@ class SpanWriter {
       drawing_.bytes += 'm';
       pen.colour = span.colour;
     }
-    const auto first = wanted_.begin() + span.y * kScreenWidth + span.x;
-    for (auto cell = first; cell != first + span.length; ++cell) {
+    const Cell* const first =
+        wanted_.data() + static_cast<std::ptrdiff_t>(span.y) * kScreenWidth + span.x;
+    for (const Cell* cell = first; cell != first + span.length; ++cell) {
       AppendGlyph(drawing_.bytes, cell->ch, glyphs_);
     }
     // After the last column terminals differ: some wait to wrap, some have wrapped already.
