@@ -15,7 +15,7 @@
 #define VORLIX_SELECT_WAITS 1
 #endif
 
-namespace posix {
+namespace posix_platform {
 
 namespace {
 
@@ -140,4 +140,4 @@ int TerminalOutput::fd() const {
   return own_ >= 0 ? own_ : kOutput;
 }
 
-}  // namespace posix
+}  // namespace posix_platform

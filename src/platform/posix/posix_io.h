@@ -12,7 +12,7 @@
 #include <optional>
 #include <string_view>
 
-namespace posix {
+namespace posix_platform {
 
 constexpr int kInput = STDIN_FILENO;
 constexpr int kOutput = STDOUT_FILENO;
@@ -65,4 +65,4 @@ class TerminalOutput {
   int own_ = -1;
 };
 
-}  // namespace posix
+}  // namespace posix_platform

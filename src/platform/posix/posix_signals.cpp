@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <iterator>
 
-namespace posix {
+namespace posix_platform {
 
 volatile std::sig_atomic_t ending_signal = 0;
 volatile std::sig_atomic_t suspend_requested = 0;
@@ -47,17 +47,17 @@ void OnEndingSignal(int signal_number) {
   WakeUp();
 }
 
-void OnSuspend(int) {
+void OnSuspend(int /*signal_number*/) {
   suspend_requested = 1;
   WakeUp();
 }
 
-void OnContinue(int) {
+void OnContinue(int /*signal_number*/) {
   continued = 1;
   WakeUp();
 }
 
-void OnResize(int) {
+void OnResize(int /*signal_number*/) {
   resized = 1;
   WakeUp();
 }
@@ -200,4 +200,4 @@ void SignalRouting::Route(int signal_number, void (*handler)(int), IfIgnored if_
   saved_.push_back({signal_number, previous});
 }
 
-}  // namespace posix
+}  // namespace posix_platform

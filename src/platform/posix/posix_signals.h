@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <vector>
 
-namespace posix {
+namespace posix_platform {
 
 // The first signal to arrive of those whose default is to end the program (SIGINT, SIGTERM, SIGHUP
 // and their kin); 0 until then.
@@ -78,4 +78,4 @@ class SignalRouting {
   bool ready_ = false;
 };
 
-}  // namespace posix
+}  // namespace posix_platform

@@ -25,7 +25,7 @@
 
 namespace {
 
-using namespace posix;
+using namespace posix_platform;
 
 // How long the terminal gets to answer a request to grow before its size is checked again.
 constexpr TickCount kResizeGraceMs = 100;

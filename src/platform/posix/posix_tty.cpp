@@ -19,7 +19,7 @@
 #include "platform/posix/posix_signals.h"
 #include "platform/terminal.h"
 
-namespace posix {
+namespace posix_platform {
 
 // ---- The changes to the terminal ---------------------------------------------------------------
 
@@ -195,7 +195,7 @@ Glyphs GlyphsOfTheLocale() {
   // A name that says UTF-8 is enough, whether or not that locale is installed; only another name
   // needs the locale itself looked up.
   if (name != nullptr && NamesUtf8(name)) return Glyphs::kUtf8;
-  if (const locale_t user = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0))) {
+  if (const locale_t user = ::newlocale(LC_CTYPE_MASK, "", locale_t{})) {
     const bool utf8 = ::strcasecmp(::nl_langinfo_l(CODESET, user), "UTF-8") == 0;
     ::freelocale(user);
     return utf8 ? Glyphs::kUtf8 : Glyphs::kAscii;
@@ -203,4 +203,4 @@ Glyphs GlyphsOfTheLocale() {
   return Glyphs::kAscii;
 }
 
-}  // namespace posix
+}  // namespace posix_platform

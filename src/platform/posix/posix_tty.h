@@ -13,7 +13,7 @@
 
 #include "platform/vt/frame_encoder.h"
 
-namespace posix {
+namespace posix_platform {
 
 // How long a restore waits for a terminal that takes no output before giving up on it.
 constexpr std::chrono::milliseconds kRestoreStall{200};
@@ -79,4 +79,4 @@ std::string TooSmallMessage(const WindowSize& size, Hold hold);
 // "C", in which toupper changes only a..z.
 Glyphs GlyphsOfTheLocale();
 
-}  // namespace posix
+}  // namespace posix_platform
