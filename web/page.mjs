@@ -84,6 +84,10 @@ Object.assign(Module, {
   terminal,
   onFirstFrame() {
     performance.mark('vorlix-first-frame');
+    const drawn = terminal.onRender(() => {
+      performance.mark('vorlix-first-drawn');
+      drawn.dispose();
+    });
     status.hidden = true;
     keepSiteForOffline(() => !gameUnderWay(terminal));
     rendererAfterStart();
