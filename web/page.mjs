@@ -8,8 +8,20 @@ import { offerTouchKeys, offerFullScreen, ringBell } from './controls.mjs';
 import { askBeforeLeaving, keepSiteForOffline, gameUnderWay } from './leaving.mjs';
 
 performance.mark('vorlix-scripts-run');
+
+// The font size fitted on the last visit: the widget opens with it, so that a window of the same
+// size is not measured and drawn again at other sizes before the game can show.
+const fittedSize = 'vorlix-font-size';
+function recalledFontSize() {
+  try {
+    return Number(localStorage.getItem(fittedSize)) || 16;
+  } catch {
+    return 16;
+  }
+}
+
 const terminal = new Terminal({
-  cols: 155, rows: 42, scrollback: 0, fontSize: 16, cursorBlink: false,
+  cols: 155, rows: 42, scrollback: 0, fontSize: recalledFontSize(), cursorBlink: false,
   fontFamily: '"DejaVu Sans Mono", "Liberation Mono", monospace',
   theme: { background: '#000000', black: '#000000' },
 });
@@ -35,6 +47,9 @@ function fit() {
   }
   screen.style.left = `${Math.max(0, Math.floor((stage.clientWidth - screen.offsetWidth) / 2))}px`;
   screen.style.top = `${Math.max(0, Math.floor((stage.clientHeight - screen.offsetHeight) / 2))}px`;
+  try {
+    localStorage.setItem(fittedSize, terminal.options.fontSize);
+  } catch {}
 }
 new ResizeObserver(fit).observe(stage);
 document.fonts.ready.then(fit);
@@ -69,6 +84,10 @@ Object.assign(Module, {
   terminal,
   onFirstFrame() {
     performance.mark('vorlix-first-frame');
+    const drawn = terminal.onRender(() => {
+      performance.mark('vorlix-first-drawn');
+      drawn.dispose();
+    });
     status.hidden = true;
     keepSiteForOffline(() => !gameUnderWay(terminal));
     rendererAfterStart();

@@ -19,9 +19,13 @@ self.addEventListener('activate', event => {
     .then(() => self.clients.claim()));
 });
 
+// Opened once for all the requests of a visit, which come together.
+let opened = null;
+
 self.addEventListener('fetch', event => {
   if (event.request.method !== 'GET') return;
-  event.respondWith(caches.open(cacheName)
-    .then(cache => cache.match(event.request, { ignoreSearch: true }))
+  opened ??= caches.open(cacheName);
+  event.respondWith(opened
+    .then(files => files.match(event.request, { ignoreSearch: true }))
     .then(kept => kept ?? fetch(event.request)));
 });
