@@ -104,7 +104,9 @@ INSTANTIATE_TEST_SUITE_P(EndToEndRobustnessTest, HangUpTest,
 bool HeldByItsOutput(pid_t pid) {
   std::ifstream file("/proc/" + std::to_string(pid) + "/syscall");
   long number = -1;
-  std::string first, second, third;
+  std::string first;
+  std::string second;
+  std::string third;
   if (!(file >> number >> first >> second >> third)) return false;
   const bool select = number == SYS_select || number == SYS_pselect6;
   return number == SYS_write || (number == SYS_ppoll && second == "0x3") ||
