@@ -139,8 +139,7 @@ void PosixTerminal::Show(std::string_view bytes) {
 
 void PosixTerminal::WaitForOutput() {
   for (;;) {
-    const Watch watch =
-        decoder().KeysWaiting() < kMostKeysHeld ? Watch::kKeys : Watch::kWakeUpsOnly;
+    const Watch watch = RoomForKeys() ? Watch::kKeys : Watch::kWakeUpsOnly;
     const Readiness readiness = AwaitOutput(output_.fd(), watch);
     if (readiness.hung_up) EndAfterHangUp();
     if (readiness.input) TakeInput(decoder());
@@ -155,7 +154,7 @@ ScreenFit PosixTerminal::FitScreen() {
     const TickCount asked_at = Now();
     for (TickCount waited = 0; resized == 0 && waited < kResizeGraceMs; waited = Now() - asked_at) {
       const std::chrono::milliseconds rest(kResizeGraceMs - waited);
-      if (Await(Watch::kWakeUpsOnly, rest).hung_up) EndAfterHangUp();
+      AwaitInput(rest, false);
       AttendToLifecycle();
     }
   }

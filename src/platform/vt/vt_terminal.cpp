@@ -87,7 +87,7 @@ void VtTerminal::SleepUntil(TickCount deadline) {
     const TickCount ahead = TimeUntil(deadline, static_cast<TickCount>(now_ms.count()));
     if (ahead == 0) return;
     const std::chrono::nanoseconds rest = now_ms + std::chrono::milliseconds(ahead) - now;
-    const bool for_keys = decoder_.KeysWaiting() < kMostKeysHeld;
+    const bool for_keys = RoomForKeys();
     const bool input = AwaitInput(rest, for_keys);
     if (input) TakeInput(decoder_);
     no_input_waiting_ = for_keys && !input;

@@ -36,11 +36,10 @@ class VtTerminal : public Terminal {
  protected:
   // How long a wait may last, or nothing for no limit: until what it waits for comes.
   using WaitLimit = std::optional<std::chrono::nanoseconds>;
-  // How many decoded keys a wait lets pile up before it leaves the rest unread, so that a flood
-  // of input waits in the terminal rather than in the game's memory.
-  static constexpr std::size_t kMostKeysHeld = 256;
-
   KeyDecoder& decoder() { return decoder_; }
+  // Whether a wait may take more key bytes: past kMostKeysHeld decoded keys, a flood of input
+  // waits in the terminal rather than in the game's memory.
+  bool RoomForKeys() const { return decoder_.KeysWaiting() < kMostKeysHeld; }
   // Has the next frame draw the whole screen, with its top-left cell at `origin`.
   void RedrawWholeAt(FrameEncoder::Position origin);
   // For a screen someone else has drawn on: the next frame draws it whole.
@@ -52,6 +51,8 @@ class VtTerminal : public Terminal {
   void TakeAndSettle();
 
  private:
+  static constexpr std::size_t kMostKeysHeld = 256;
+
   // Waits out the rest of the time a lone ESC byte is given to become a sequence.
   void SettleLoneEsc();
 
