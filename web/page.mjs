@@ -10,11 +10,13 @@ import { askBeforeLeaving, keepSiteForOffline, gameUnderWay } from './leaving.mj
 performance.mark('vorlix-scripts-run');
 
 // The font size fitted on the last visit: the widget opens with it, so that a window of the same
-// size is not measured and drawn again at other sizes before the game can show.
+// size is not measured and drawn again at other sizes before the game can show. What the storage
+// holds may be anything; a size out of reason would have the widget draw a screen of kilometres.
 const fittedSize = 'vorlix-font-size';
 function recalledFontSize() {
   try {
-    return Number(localStorage.getItem(fittedSize)) || 16;
+    const size = Number(localStorage.getItem(fittedSize));
+    return size >= 2 && size <= 64 ? size : 16;
   } catch {
     return 16;
   }
