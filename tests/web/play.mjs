@@ -112,13 +112,15 @@ async function visit(query = '') {
   const drawn = await page.waitForFunction(() => performance.getEntriesByName('vorlix-first-drawn')[0]?.startTime);
   return `${(await drawn.jsonValue()).toFixed(0)} ms`;
 }
-// The share of one core that the whole browser used over `ms`, from its processes' CPU times.
+// The shares of one core that the page's own processes (the renderers) and the whole browser used
+// over `ms`, from their CPU times.
 async function coresWhile(ms) {
   const cpu = () => {
     const stats = fs.readdirSync('/proc').filter(name => /^\d+$/.test(name)).map(pid => {
       try {
         const fields = fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1].split(' ');
-        return { pid, parent: fields[1], ticks: Number(fields[11]) + Number(fields[12]) };
+        const page = fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8').includes('--type=renderer');
+        return { pid, parent: fields[1], page, ticks: Number(fields[11]) + Number(fields[12]) };
       } catch { return null; }
     }).filter(Boolean);
     const ours = new Set([String(browser.process().pid)]);
@@ -126,19 +128,28 @@ async function coresWhile(ms) {
       grown = false;
       for (const stat of stats) if (ours.has(stat.parent) && !ours.has(stat.pid)) grown = ours.add(stat.pid);
     }
-    return stats.filter(stat => ours.has(stat.pid)).reduce((sum, stat) => sum + stat.ticks, 0) * 10;
+    const sum = list => list.reduce((total, stat) => total + stat.ticks, 0) * 10;
+    const mine = stats.filter(stat => ours.has(stat.pid));
+    return { page: sum(mine.filter(stat => stat.page)), browser: sum(mine) };
   };
   const before = cpu();
   await pause(ms);
-  return (cpu() - before) / ms;
+  const after = cpu();
+  return { page: (after.page - before.page) / ms, browser: (after.browser - before.browser) / ms };
 }
-// The page's steady share: work done once after a start (the service worker filling its cache,
-// the renderer's probe) can land in the first window, so a second one is taken when it is over.
+// The goal is the page's own share. The whole browser's is printed beside it: headless Chromium
+// composites every frame through software GL, so a bare page changing one line ten times a second
+// takes 0.23 cores of it here, two thirds of that in the compositor; it is held only to a bound
+// that software-drawn WebGL (1.8 cores) would break. Work done once after a start (the service
+// worker filling its cache, the renderer's probe) can land in the first window, so a second one is
+// taken when it is over.
 async function checkCores(what) {
+  const over = cores => cores.page >= 0.5 || cores.browser >= 1;
   let cores = await coresWhile(3000);
-  if (cores >= 0.5) cores = Math.min(cores, await coresWhile(3000));
-  figures[`CPU at delay_ms 100, ${what}`] = `${cores.toFixed(2)} cores (goal under 0.5)`;
-  check(`under half a core at delay_ms 100, ${what}`, cores < 0.5, true);
+  if (over(cores)) cores = await coresWhile(3000);
+  figures[`CPU at delay_ms 100, ${what}`] =
+    `${cores.page.toFixed(2)} cores the page (goal under 0.5), ${cores.browser.toFixed(2)} the whole browser`;
+  check(`under half a core at delay_ms 100, ${what}`, [cores.page < 0.5, cores.browser < 1], [true, true]);
 }
 // A file of the game's folder as the browser's storage holds it, or null; or it is deleted there.
 const storedFile = (name, remove = false) => page.evaluate((name, remove) => new Promise(resolve => {
