@@ -129,6 +129,7 @@ TEST(EndToEndRobustnessTest, CtrlZThenBgLeavesTheTerminalAloneAndKillEndsTheGame
   ASSERT_NO_FATAL_FAILURE(ExpectCookedTerminal(session));
   session.SendText("fg");
   session.SendKeys({"Enter"});
+  ASSERT_TRUE(session.WaitForText(kLevelLine, "Level: 0"));
   ASSERT_TRUE(WaitForTheSnakeToMoveOn(session));
 
   session.SendKeys({"C-z"});
