@@ -1,7 +1,7 @@
 // The page around the game: the terminal widget, opened once with the renderer chosen for this
 // browser, the screen fitted to the stage, and the game started on it. The page's start script
-// (index.html) has started the game's worker (`vorlixGame`) and the compiling of its code
-// (`vorlixCode`), and says what goes wrong. The messages between the two are told in the game's
+// (index.html) has started the game's worker (`vorlixGame`), kept what it said so far
+// (`vorlixHeard`), and says what goes wrong. The messages between the two are told in the game's
 // own side of the page (src/platform/web/web_page.js).
 
 import { Terminal } from './xterm.mjs';
@@ -102,32 +102,22 @@ function show(bytes) {
   rendererAfterStart();
 }
 
-// Whether the first visit's files were kept (local storage, which the game's worker has not).
-const installed = 'vorlix-installed';
-function wasInstalled() {
-  try {
-    return localStorage.getItem(installed) !== null;
-  } catch {
-    return false;
-  }
-}
-
-vorlixGame.addEventListener('message', ({ data }) => {
+// What the game says: its frames, the line under the screen, that the first visit's files are
+// kept, that it is over, or that it cannot run.
+function hear(data) {
   if (data.frame) window.vorlix.show(data.frame, data.at - performance.timeOrigin);
   if ('paused' in data) note.textContent = data.paused || resting;
   if (data.failed) vorlixFail(data.failed);
   if (data.installed) {
     try {
-      localStorage.setItem(installed, '1');
+      localStorage.setItem('vorlix-installed', '1');
     } catch {}
   }
   if (data.ended) {
     ended.hidden = false;
     document.getElementById('again').focus();
   }
-});
-document.addEventListener('visibilitychange', () => vorlixGame.postMessage({ hidden: document.hidden }));
-vorlixCode.then(code => {
-  vorlixGame.postMessage({ start: { code, installed: wasInstalled() }, hidden: document.hidden });
-  terminal.onData(type);
-});
+}
+vorlixHeard.splice(0).forEach(hear);
+vorlixGame.onmessage = ({ data }) => hear(data);
+terminal.onData(type);

@@ -1,6 +1,7 @@
 // The game's side of the web page, run before the game starts. The game runs in a worker of its
 // own (vorlix.js), so that its ticks keep their time however long the page takes to draw one:
-// the page (web/page.mjs) draws the frames in its terminal widget and sends the keys. Messages:
+// the page (web/index.html and web/page.mjs) starts it, draws the frames in its terminal widget
+// and sends the keys. Messages:
 //   from the page: { start: { code, installed }, hidden } once, with the compiled game and
 //                  whether the first visit's files were kept before; { typed, at } for each key;
 //                  { hidden } whenever the page is hidden or seen again;
