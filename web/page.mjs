@@ -1,6 +1,8 @@
 // The page around the game: the terminal widget, opened once with the renderer chosen for this
 // browser, the screen fitted to the stage, and the game started on it. The page's start script
-// (index.html) has made `Module` and says what goes wrong.
+// (index.html) has started the game's worker (`vorlixGame`), kept what it said so far
+// (`vorlixHeard`), and says what goes wrong. The messages between the two are told in the game's
+// own side of the page (src/platform/web/web_page.js).
 
 import { Terminal } from './xterm.mjs';
 import { chooseRenderer } from './renderer.mjs';
@@ -27,12 +29,16 @@ const terminal = new Terminal({
   fontFamily: '"DejaVu Sans Mono", "Liberation Mono", monospace',
   theme: { background: '#000000', black: '#000000' },
 });
-window.vorlix = { terminal, renderer: 'dom', bells: 0 };
+// What the page shows of itself: the widget, the renderer's name, the bells rung, the frames
+// shown, and `show`, which shows each frame given at `at` (on the page's clock).
+window.vorlix = { terminal, renderer: 'dom', bells: 0, frames: 0, show };
 const stage = document.getElementById('stage');
 const screen = document.getElementById('screen');
 const status = document.getElementById('status');
 const note = document.getElementById('note');
-const touch = offerTouchKeys(text => Module.vorlixType(text), stage, note);
+// The bytes of one key, for the game, with the moment it came.
+const type = text => vorlixGame.postMessage({ typed: text, at: performance.timeOrigin + performance.now() });
+const touch = offerTouchKeys(type, stage, note);
 const resting = note.textContent;
 
 const rendererAfterStart = await chooseRenderer(terminal, renderer => { window.vorlix.renderer = renderer; });
@@ -82,23 +88,36 @@ window.addEventListener('keydown', event => {
 
 const ended = document.getElementById('ended');
 document.getElementById('again').addEventListener('click', () => location.reload());
-Object.assign(Module, {
-  terminal,
-  onFirstFrame() {
-    performance.mark('vorlix-first-frame');
-    const drawn = terminal.onRender(() => {
-      performance.mark('vorlix-first-drawn');
-      drawn.dispose();
-    });
-    status.hidden = true;
-    keepSiteForOffline(() => !gameUnderWay(terminal));
-    rendererAfterStart();
-  },
-  onPaused(text) { note.textContent = text || resting; },
-  onGameEnded() {
+
+function show(bytes) {
+  terminal.write(bytes);
+  if (window.vorlix.frames++ > 0) return;
+  performance.mark('vorlix-first-frame');
+  const drawn = terminal.onRender(() => {
+    performance.mark('vorlix-first-drawn');
+    drawn.dispose();
+  });
+  status.hidden = true;
+  keepSiteForOffline(() => !gameUnderWay(terminal));
+  rendererAfterStart();
+}
+
+// What the game says: its frames, the line under the screen, that the first visit's files are
+// kept, that it is over, or that it cannot run.
+function hear(data) {
+  if (data.frame) window.vorlix.show(data.frame, data.at - performance.timeOrigin);
+  if ('paused' in data) note.textContent = data.paused || resting;
+  if (data.failed) vorlixFail(data.failed);
+  if (data.installed) {
+    try {
+      localStorage.setItem('vorlix-installed', '1');
+    } catch {}
+  }
+  if (data.ended) {
     ended.hidden = false;
     document.getElementById('again').focus();
-  },
-});
-
-Module.vorlixTerminalReady?.();
+  }
+}
+vorlixHeard.splice(0).forEach(hear);
+vorlixGame.onmessage = ({ data }) => hear(data);
+terminal.onData(type);

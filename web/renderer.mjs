@@ -29,13 +29,14 @@ function recalled() {
 // Counts, second by second, the frames the game gives and the frames WebGL draws; two seconds
 // running in which it draws less than half of what it could are enough.
 function watchPace(terminal, drop) {
-  let given = 0, drawn = 0, behind = 0;
-  Module.onFrameShown = () => given++;
+  let shown = window.vorlix.frames, drawn = 0, behind = 0;
   const drawing = terminal.onRender(() => drawn++);
   const timer = setInterval(() => {
+    const given = window.vorlix.frames - shown;
     const slow = !document.hidden && given >= 10 && drawn < Math.min(given, 60) / 2;
     behind = slow ? behind + 1 : 0;
-    given = drawn = 0;
+    shown = window.vorlix.frames;
+    drawn = 0;
     if (behind < 2) return;
     clearInterval(timer);
     drawing.dispose();

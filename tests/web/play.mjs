@@ -74,11 +74,11 @@ function check(what, actual, expected) {
   console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}${ok ? '' : `: ${JSON.stringify(actual)}, not ${JSON.stringify(expected)}`}`);
 }
 
-// The times at which the game hands frames to the widget, from now on.
+// The times at which the game gives its frames, from now on.
 const recordFrames = () => page.evaluate(() => {
   window.frameTimes = [];
-  const show = Module.vorlixShow;
-  Module.vorlixShow = bytes => { window.frameTimes.push(performance.now()); show(bytes); };
+  const show = vorlix.show;
+  vorlix.show = (bytes, at) => { window.frameTimes.push(at); show(bytes, at); };
 });
 async function pace(ms) {
   await page.evaluate(() => { window.frameTimes = []; });
@@ -88,22 +88,26 @@ async function pace(ms) {
   return `${gaps[gaps.length >> 1].toFixed(1)} ms median, ${
     ((times.at(-1) - times[0]) / gaps.length).toFixed(1)} ms mean over ${gaps.length} ticks`;
 }
-// The page's script time over `ms`, and how often the game looked at the keys meanwhile.
+// The page's script time over `ms`, and the share of a core its processes used, the game's too.
 async function scriptTimeWhile(ms) {
   const session = await page.createCDPSession();
   await session.send('Performance.enable');
   const scriptTime = async () => (await session.send('Performance.getMetrics')).metrics
     .find(metric => metric.name === 'ScriptDuration').value * 1000;
-  await page.evaluate(() => {
-    window.looks = 0;
-    const take = Module.vorlixTakeTyped;
-    Module.vorlixTakeTyped = (...args) => { window.looks++; return take(...args); };
-  });
   const before = await scriptTime();
-  await pause(ms);
+  const cores = await coresWhile(ms);
   const spent = await scriptTime() - before;
-  return `${spent.toFixed(1)} ms in ${ms / 1000} s, the game woken ${
-    await page.evaluate(() => window.looks)} times`;
+  return `${spent.toFixed(1)} ms in ${ms / 1000} s, the page ${cores.page.toFixed(2)} cores with the game`;
+}
+// Runs `script` in each worker the page starts from now on, before the worker's own script.
+async function beforeEachWorker(script) {
+  const session = await page.createCDPSession();
+  session.on('Target.attachedToTarget', async ({ sessionId, targetInfo }) => {
+    const worker = session.connection().session(sessionId);
+    if (targetInfo.type === 'worker') await worker.send('Runtime.evaluate', { expression: script });
+    await worker.send('Runtime.runIfWaitingForDebugger');
+  });
+  await session.send('Target.setAutoAttach', { autoAttach: true, waitForDebuggerOnStart: true, flatten: true });
 }
 // The time from the start of the page until the widget first drew the game's screen, the menu.
 async function visit(query = '') {
@@ -296,9 +300,7 @@ const steps = [
   ['a browser that refuses storage: the game cannot write', async () => {
     const kept = page;
     page = await newPage();
-    await page.evaluateOnNewDocument(() => {
-      indexedDB.open = () => { throw new DOMException('refused', 'SecurityError'); };
-    });
+    await beforeEachWorker(`indexedDB.open = () => { throw new DOMException('refused', 'SecurityError'); };`);
     await visit();
     check('no saved game seen', (await screen()).some(row => row.includes('Continue(C)')), false);
     await press('p');

@@ -1,45 +1,61 @@
-// The page's side of the web terminal and of the game's files, run before the game starts. The
-// page loads the game while it opens its terminal widget: it sets Module.terminal and then calls
-// Module.vorlixTerminalReady, and the game starts once both the widget and the game are there.
-// The page may also set Module.onFirstFrame, Module.onFrameShown, Module.onPaused and
-// Module.onGameEnded.
+// The game's side of the web page, run before the game starts. The game runs in a worker of its
+// own (vorlix.js), so that its ticks keep their time however long the page takes to draw one:
+// the page (web/index.html and web/page.mjs) starts it, draws the frames in its terminal widget
+// and sends the keys. Messages:
+//   from the page: { start: { code, installed }, hidden } once, with the compiled game and
+//                  whether the first visit's files were kept before; { typed, at } for each key;
+//                  { hidden } whenever the page is hidden or seen again;
+//   to the page:   { frame, at } for each frame; { paused } with the text to show under the
+//                  screen ('' when it is gone); { installed } once the first visit's files are
+//                  kept; { ended } when the game is over; { failed } when the game cannot run.
+// Times go between the two as milliseconds since the epoch (timeOrigin + now), which both share.
+
+function vorlixTell(message, transfer) {
+  postMessage(message, transfer || []);
+}
+
+// What the page said at the start: resolves with its start message.
+var vorlixStart = new Promise(function (resolve) {
+  self.onmessage = function (event) {
+    var message = event.data;
+    if (message.start) resolve(message.start);
+    if ('hidden' in message) vorlixSetHidden(message.hidden);
+    if ('typed' in message) vorlixType(message.typed, message.at - performance.timeOrigin);
+  };
+});
+
+Module.instantiateWasm = function (imports, done) {
+  vorlixStart.then(function (start) { return WebAssembly.instantiate(start.code, imports); })
+    .then(function (instance) { done(instance); })
+    .catch(function (error) {
+      vorlixTell({ failed: 'Vorlix could not start its WebAssembly: ' + error.message });
+    });
+  return {};
+};
+Module.onAbort = function (what) {
+  vorlixTell({ failed: 'Vorlix stopped (' + what + '). Reload the page to start again.' });
+};
 
 // ---- The screen and the keys --------------------------------------------------------------------
 
-// Bytes typed into the widget and not yet taken by the game, each with the millisecond count at
-// which it came; and the wake-up of the game while it waits for them.
+// Bytes typed and not yet taken by the game, each with the millisecond count (on the game's own
+// clock) at which it came; and the wake-up of the game while it waits for them.
 var vorlixTyped = [];
 var vorlixWake = null;
 
 // The bytes of one key, from the widget or from the page's own keys. A key that only brings back
 // a game held while the page was hidden goes no further.
-Module.vorlixType = function (text) {
+function vorlixType(text, at) {
   if (vorlixHeld) return vorlixHeld();
   // One key press gives its bytes together, at one moment: that is how the key decoder tells an
   // Alt chord (ESC and a key at once) from Esc and a key pressed after it.
-  var now = Math.floor(performance.now()) >>> 0;
-  new TextEncoder().encode(text).forEach(function (byte) { vorlixTyped.push([byte, now]); });
+  var moment = Math.floor(Math.max(0, at)) >>> 0;
+  new TextEncoder().encode(text).forEach(function (byte) { vorlixTyped.push([byte, moment]); });
   if (vorlixWake) vorlixWake();
-};
-
-Module.preRun = Module.preRun || [];
-Module.preRun.push(function () {
-  function attach() {
-    Module.terminal.onData(Module.vorlixType);
-  }
-  if (Module.terminal) return attach();
-  addRunDependency('vorlix-terminal');
-  Module.vorlixTerminalReady = function () {
-    attach();
-    removeRunDependency('vorlix-terminal');
-  };
-});
+}
 
 Module.vorlixShow = function (bytes) {
-  Module.terminal.write(bytes);
-  if (Module.onFirstFrame) Module.onFirstFrame();
-  Module.onFirstFrame = null;
-  if (Module.onFrameShown) Module.onFrameShown();
+  vorlixTell({ frame: bytes, at: performance.timeOrigin + performance.now() }, [bytes.buffer]);
 };
 
 Module.vorlixTakeTyped = function (bytes, times, capacity) {
@@ -51,11 +67,11 @@ Module.vorlixTakeTyped = function (bytes, times, capacity) {
   return taken.length;
 };
 
-// Resolves when a key is typed or after `timeout` milliseconds (never when it is negative). The
-// game's thread is the page's own: while this waits, the browser runs and the game costs nothing.
-// A timed wait that ends while the page is hidden is held there: the browser would run the game
-// at a tick a second or slower, so the game stands still instead, and once the page is seen again
-// it says so and goes on at the player's next key.
+// Resolves when a key is typed or after `timeout` milliseconds (never when it is negative). While
+// this waits, the worker's thread is idle and the game costs nothing. A timed wait that ends while
+// the page is hidden is held there: the browser would run the page's drawing at a frame a second
+// or slower, so the game stands still instead, and once the page is seen again it says so and goes
+// on at the player's next key.
 Module.vorlixAwaitTyping = function (timeout) {
   return new Promise(function (resolve) {
     if (vorlixTyped.length > 0) return resolve();
@@ -63,37 +79,41 @@ Module.vorlixAwaitTyping = function (timeout) {
     function wake() {
       if (timer !== null) clearTimeout(timer);
       vorlixWake = null;
-      if (timer !== null && document.hidden) return vorlixHoldWhileHidden(resolve);
+      if (timer !== null && vorlixHidden) return vorlixHoldWhileHidden(resolve);
       resolve();
     }
     vorlixWake = wake;
   });
 };
 
+// Whether the page is hidden, as it last said; and what to do once it is seen again.
+var vorlixHidden = false;
+var vorlixOnSeen = null;
+
+function vorlixSetHidden(hidden) {
+  vorlixHidden = hidden;
+  if (hidden || !vorlixOnSeen) return;
+  vorlixOnSeen();
+  vorlixOnSeen = null;
+}
+
 // Set while the game is held: the key that lets it go on.
 var vorlixHeld = null;
 
 function vorlixHoldWhileHidden(goOn) {
-  vorlixPaused('The game is paused: the page was hidden.');
-  function seen() {
-    if (document.hidden) return;
-    document.removeEventListener('visibilitychange', seen);
-    vorlixPaused('The game is paused while the page was hidden: press a key to play on.');
+  vorlixTell({ paused: 'The game is paused: the page was hidden.' });
+  vorlixOnSeen = function () {
+    vorlixTell({ paused: 'The game is paused while the page was hidden: press a key to play on.' });
     vorlixHeld = function () {
       vorlixHeld = null;
-      vorlixPaused('');
+      vorlixTell({ paused: '' });
       goOn();
     };
-  }
-  document.addEventListener('visibilitychange', seen);
-}
-
-function vorlixPaused(text) {
-  if (Module.onPaused) Module.onPaused(text);
+  };
 }
 
 Module.vorlixGameEnded = function () {
-  if (Module.onGameEnded) Module.onGameEnded();
+  vorlixTell({ ended: true });
 };
 
 // ---- The files ----------------------------------------------------------------------------------
@@ -107,34 +127,24 @@ Module.vorlixGameEnded = function () {
 //
 // A first visit is a first install: the folder is given "score.dat" with the best score 0, so
 // that a new player is not warned on every visit that it is missing until a game beats 0. The
-// page remembers that it did so (in the browser's local storage); from then on, a file that is
-// gone is the game's to warn about.
+// page remembers that it did so (in the browser's local storage, which a worker does not have);
+// from then on, a file that is gone is the game's to warn about.
 var vorlixFolder = '/vorlix';
-var vorlixInstalled = 'vorlix-installed';
 
-function vorlixInstall(done) {
+function vorlixInstall(installed, done) {
   var score = vorlixFolder + '/score.dat';
-  if (vorlixRemembered()) return done();
+  if (installed) return done();
   if (FS.analyzePath(score).exists) return vorlixRemember(true, done);
   FS.writeFile(score, '0\n');
   Module.vorlixKeepFile(score).then(function (kept) { vorlixRemember(kept, done); });
 }
 
-function vorlixRemembered() {
-  try {
-    return localStorage.getItem(vorlixInstalled) !== null;
-  } catch (e) {
-    return false;
-  }
-}
-
 function vorlixRemember(installed, done) {
-  try {
-    if (installed) localStorage.setItem(vorlixInstalled, '1');
-  } catch (e) {}
+  if (installed) vorlixTell({ installed: true });
   done();
 }
 
+Module.preRun = Module.preRun || [];
 Module.preRun.push(function () {
   FS.mkdir(vorlixFolder);
   FS.mount(MEMFS, {}, vorlixFolder);
@@ -142,7 +152,9 @@ Module.preRun.push(function () {
   addRunDependency('vorlix-files');
   IDBFS.syncfs(FS.lookupPath(vorlixFolder).node.mount, true, function (error) {
     if (error) console.warn('Vorlix keeps no files on this visit:', error);
-    vorlixInstall(function () { removeRunDependency('vorlix-files'); });
+    vorlixStart.then(function (start) {
+      vorlixInstall(start.installed, function () { removeRunDependency('vorlix-files'); });
+    });
   });
   // Once the folder is filled and the files that come with the game are there.
   addOnInit(function () {

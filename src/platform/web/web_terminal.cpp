@@ -1,11 +1,11 @@
-// The terminal in a web page: the game compiled to WebAssembly, drawn by a terminal widget on the
-// page. It draws and reads keys as every VT terminal does (vt_terminal.h): frames go to the widget
-// as the same bytes a POSIX terminal gets, and what the player types into it comes back as bytes.
-// The page keeps the bytes typed, each with the moment it came, until the game takes them
-// (web_page.js).
+// The terminal in a web page: the game compiled to WebAssembly, run in a worker of the page and
+// drawn by a terminal widget on it. It draws and reads keys as every VT terminal does
+// (vt_terminal.h): frames go to the widget as the same bytes a POSIX terminal gets, and what the
+// player types into it comes back as bytes. The worker keeps the bytes typed, each with the moment
+// it came, until the game takes them (web_page.js).
 //
-// A page has one thread, and it must not be held: every wait hands the thread back to the browser
-// (ASYNCIFY) until a key comes or a timer runs out. Nothing polls.
+// Every wait hands the worker's thread back to the browser (ASYNCIFY) until a key comes or a timer
+// runs out. Nothing polls.
 
 #include <emscripten.h>
 
