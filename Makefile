@@ -7,6 +7,8 @@ TEST_PACKAGES := $(BUILD_PACKAGES) libgtest-dev tmux clang-14 libclang-rt-14-dev
 RELEASE := build/release
 TESTING := build/test
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# The end-to-end tests spend most of their time waiting on a terminal, so twice as many run at once.
+TEST_JOBS ?= $(shell echo $$(( $(JOBS) * 2 )))
 # Warnings stop the test builds always, and every build in CI (which sets CI); a player's own
 # build with a newer compiler is not stopped by a warning that compiler has learnt.
 WERROR := $(if $(CI),ON,OFF)
@@ -26,8 +28,8 @@ test: build
 	@tools/require-packages $(TEST_PACKAGES)
 	cmake -S . -B $(TESTING) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLIX_SANITIZE=ON -DVORLIX_TESTS=ON -DVORLIX_WERROR=ON
 	cmake --build $(TESTING)
-	ctest --test-dir $(TESTING) --output-on-failure -j $(JOBS)
-	tests/fuzz/run-fuzzers 60 10
+	ctest --test-dir $(TESTING) --output-on-failure -j $(TEST_JOBS)
+	tests/fuzz/run-fuzzers 20 5
 	tools/require-packages python3 && python3 tests/bench/bench.py --quick --binary $(TESTING)/vorlix
 
 # The fuzz targets alone, for longer: ten minutes on the saved game, one on each other reader.
