@@ -93,13 +93,17 @@ function show(bytes) {
   terminal.write(bytes);
   if (window.vorlix.frames++ > 0) return;
   performance.mark('vorlix-first-frame');
+  status.hidden = true;
+  // What can wait for the screen to show does: asking for graphics (the renderer's probe) and
+  // filling the offline cache hold up the browser's drawing of the first frame.
   const drawn = terminal.onRender(() => {
     performance.mark('vorlix-first-drawn');
     drawn.dispose();
+    setTimeout(() => {
+      keepSiteForOffline(() => !gameUnderWay(terminal));
+      rendererAfterStart();
+    }, 100);
   });
-  status.hidden = true;
-  keepSiteForOffline(() => !gameUnderWay(terminal));
-  rendererAfterStart();
 }
 
 // What the game says: its frames, the line under the screen, that the first visit's files are
