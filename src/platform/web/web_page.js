@@ -69,9 +69,9 @@ Module.vorlixTakeTyped = function (bytes, times, capacity) {
 
 // Resolves when a key is typed or after `timeout` milliseconds (never when it is negative). While
 // this waits, the worker's thread is idle and the game costs nothing. A timed wait that ends while
-// the page is hidden is held there: the browser would run the page's drawing at a frame a second
-// or slower, so the game stands still instead, and once the page is seen again it says so and goes
-// on at the player's next key.
+// the page is hidden is held there: the browser does not draw a hidden page, so the game would
+// play on unseen; it stands still instead, and once the page is seen again it says so and goes on
+// at the player's next key.
 Module.vorlixAwaitTyping = function (timeout) {
   return new Promise(function (resolve) {
     if (vorlixTyped.length > 0) return resolve();
