@@ -115,11 +115,7 @@ bool WriteAll(std::string_view bytes, std::chrono::milliseconds limit) {
     const ssize_t written = ::write(kOutput, bytes.data(), bytes.size());
     if (written > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(written));
-    } else if (written < 0 && errno == EINTR) {
-      continue;
-    } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!Writable(limit)) return false;
-    } else {
+    } else if (written == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
       return false;
     }
   }

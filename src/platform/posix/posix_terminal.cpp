@@ -34,6 +34,14 @@ constexpr TickCount kResizeGraceMs = 100;
 // that touches its terminal, so that the shell sees the job stopped.
 enum class Stop { kTheGame, kTheJob };
 
+// Lets `signal_number` through, should it be blocked.
+void Unblock(int signal_number) {
+  sigset_t just_this;
+  sigemptyset(&just_this);
+  sigaddset(&just_this, signal_number);
+  ::sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+}
+
 // Stops the game by the default action of `signal_number`, whatever the game does with that signal
 // otherwise, until something continues it.
 void StopBy(int signal_number, Stop whom) {
@@ -42,10 +50,7 @@ void StopBy(int signal_number, Stop whom) {
   stop.sa_handler = SIG_DFL;
   sigemptyset(&stop.sa_mask);
   ::sigaction(signal_number, &stop, &ours);
-  sigset_t just_this;
-  sigemptyset(&just_this);
-  sigaddset(&just_this, signal_number);
-  ::sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+  Unblock(signal_number);
   if (whom == Stop::kTheJob) {
     ::kill(0, signal_number);
   } else {
@@ -287,10 +292,7 @@ void PosixTerminal::Shutdown() {
 void PosixTerminal::EndBySignal(int signal_number) {
   Shutdown();
   std::signal(signal_number, SIG_DFL);
-  sigset_t just_this;
-  sigemptyset(&just_this);
-  sigaddset(&just_this, signal_number);
-  ::sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+  Unblock(signal_number);
   ::raise(signal_number);  // ends the program, so that its exit status tells the signal
   ::_exit(128 + signal_number);
 }

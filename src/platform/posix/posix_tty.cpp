@@ -194,7 +194,7 @@ Glyphs GlyphsOfTheLocale() {
   }
   // A name that says UTF-8 is enough, whether or not that locale is installed; only another name
   // needs the locale itself looked up.
-  if (name != nullptr && NamesUtf8(name)) return Glyphs::kUtf8;
+  if (NamesUtf8(name)) return Glyphs::kUtf8;
   if (const locale_t user = ::newlocale(LC_CTYPE_MASK, "", locale_t{})) {
     const bool utf8 = ::strcasecmp(::nl_langinfo_l(CODESET, user), "UTF-8") == 0;
     ::freelocale(user);
