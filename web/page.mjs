@@ -112,11 +112,7 @@ function hear(data) {
   if (data.frame) window.vorlix.show(data.frame, data.at - performance.timeOrigin);
   if ('paused' in data) note.textContent = data.paused || resting;
   if (data.failed) vorlixFail(data.failed);
-  if (data.installed) {
-    try {
-      localStorage.setItem('vorlix-installed', '1');
-    } catch {}
-  }
+  if (data.installed) vorlixRememberInstalled();
   if (data.ended) {
     ended.hidden = false;
     document.getElementById('again').focus();
