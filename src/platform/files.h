@@ -25,7 +25,7 @@ FileContents ReadGameFile(const char* path, std::size_t limit);
 
 // Whether `path` is a plain file that can be opened for reading; it is not read.
 bool FileExists(const char* path);
-// Replaces the file at `path` with `contents` so that it is always either the old file or the new
+// Replaces the file at `name` with `contents` so that it is always either the old file or the new
 // one, whole: a crash or a full disk never leaves it cut short. A symbolic link is followed, so the
 // link stays and the file it points at (made if it is not there yet) is replaced. The new copy is
 // written to a file of a fresh name beside the old one, so nothing else that stands in the folder
