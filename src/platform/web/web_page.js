@@ -144,14 +144,50 @@ function vorlixRemember(installed, done) {
   done();
 }
 
+// The files kept in the browser's storage, read as soon as this script has run, while the page
+// sends the game's compiled code: resolves with their [path, entry] pairs, none when the storage is
+// refused. The folder is filled with them once the game's memory is there.
+var vorlixKept = null;
+Module.preInit = Module.preInit || [];
+Module.preInit.push(function () {
+  vorlixKept = new Promise(function (resolve) {
+    function none(error) {
+      console.warn('Vorlix keeps no files on this visit:', error);
+      resolve([]);
+    }
+    IDBFS.getDB(vorlixFolder, function (error, db) {
+      if (error) return none(error);
+      try {
+        var transaction = db.transaction([IDBFS.DB_STORE_NAME], 'readonly');
+        var store = transaction.objectStore(IDBFS.DB_STORE_NAME);
+        var paths = store.getAllKeys();
+        var entries = store.getAll();
+        transaction.oncomplete = function () {
+          resolve(paths.result.map(function (path, i) { return [path, entries.result[i]]; }));
+        };
+        transaction.onerror = transaction.onabort = function (event) {
+          event.preventDefault();
+          none(transaction.error);
+        };
+      } catch (e) {
+        none(e);
+      }
+    });
+  });
+});
+
 Module.preRun = Module.preRun || [];
 Module.preRun.push(function () {
   FS.mkdir(vorlixFolder);
   FS.mount(MEMFS, {}, vorlixFolder);
   FS.chdir(vorlixFolder);
   addRunDependency('vorlix-files');
-  IDBFS.syncfs(FS.lookupPath(vorlixFolder).node.mount, true, function (error) {
-    if (error) console.warn('Vorlix keeps no files on this visit:', error);
+  vorlixKept.then(function (kept) {
+    kept.forEach(function (file) {
+      IDBFS.storeLocalEntry(file[0], file[1], function (error) {
+        if (error) console.warn('Vorlix could not take the kept file ' + file[0] + ':', error);
+      });
+    });
     vorlixStart.then(function (start) {
       vorlixInstall(start.installed, function () { removeRunDependency('vorlix-files'); });
     });
