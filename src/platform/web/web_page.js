@@ -165,10 +165,7 @@ Module.preInit.push(function () {
         transaction.oncomplete = function () {
           resolve(paths.result.map(function (path, i) { return [path, entries.result[i]]; }));
         };
-        transaction.onerror = transaction.onabort = function (event) {
-          event.preventDefault();
-          none(transaction.error);
-        };
+        transaction.onabort = function () { none(transaction.error); };
       } catch (e) {
         none(e);
       }
