@@ -120,7 +120,7 @@ async function visit(query = '') {
     setTimeout(() => reject(new Error('the widget drew nothing in 10 s')), 10000);
   }));
   await waitFor('Play(P)');
-  return `${drawn.toFixed(0)} ms`;
+  return Math.round(drawn);
 }
 // The shares of one core that the page's own processes (the renderers) and the whole browser used
 // over `ms`, from their CPU times.
@@ -185,7 +185,7 @@ const steps = [
     browser = await launch();
     page = await newPage();
     await page.setViewport({ width: 1280, height: 800 });
-    figures['start to the menu, first visit'] = `${await visit()} (goal under 1000 ms)`;
+    figures['start to the menu, first visit'] = `${await visit()} ms (goal under 1000 ms)`;
     figures['bytes over the wire, first visit'] = `${await page.evaluate(() => performance
       .getEntriesByType('resource').concat(performance.getEntriesByType('navigation'))
       .reduce((sum, entry) => sum + entry.transferSize, 0))} bytes`;
@@ -261,7 +261,11 @@ const steps = [
     await waitFor('Continue(C)');
   }],
   ['a reload: the best score and the saved game are kept', async () => {
-    figures['start to the menu, repeat visit'] = `${await visit()} (goal under 300 ms)`;
+    // One start on a shared machine may be a quarter off either way: the middle of three is told.
+    const starts = [await visit(), await visit(), await visit()];
+    const middle = [...starts].sort((a, b) => a - b)[1];
+    figures['start to the menu, repeat visit'] =
+      `${middle} ms, the middle of ${starts.join(', ')} (goal under 300 ms)`;
     check('the site served by its service worker', await page.evaluate(
       () => navigator.serviceWorker.controller !== null), true);
     await press('c');
