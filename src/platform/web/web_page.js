@@ -179,15 +179,13 @@ Module.preRun.push(function () {
   FS.mount(MEMFS, {}, vorlixFolder);
   FS.chdir(vorlixFolder);
   addRunDependency('vorlix-files');
-  vorlixKept.then(function (kept) {
-    kept.forEach(function (file) {
+  Promise.all([vorlixKept, vorlixStart]).then(function (both) {
+    both[0].forEach(function (file) {
       IDBFS.storeLocalEntry(file[0], file[1], function (error) {
         if (error) console.warn('Vorlix could not take the kept file ' + file[0] + ':', error);
       });
     });
-    vorlixStart.then(function (start) {
-      vorlixInstall(start.installed, function () { removeRunDependency('vorlix-files'); });
-    });
+    vorlixInstall(both[1].installed, function () { removeRunDependency('vorlix-files'); });
   });
   // Once the folder is filled and the files that come with the game are there.
   addOnInit(function () {
