@@ -161,14 +161,17 @@ async function checkCores(what) {
     `${cores.page.toFixed(2)} cores the page (goal under 0.5), ${cores.browser.toFixed(2)} the whole browser`;
   check(`under half a core at delay_ms 100, ${what}`, [cores.page < 0.5, cores.browser < 1], [true, true]);
 }
-// A file of the game's folder as the browser's storage holds it, or null; or it is deleted there.
-const storedFile = (name, remove = false) => page.evaluate((name, remove) => new Promise(resolve => {
+// A file of the game's folder as the browser's storage holds it, or null; or, given `entry`, it
+// is deleted there (null) or stored as that entry.
+const storedFile = (name, entry) => page.evaluate((name, entry) => new Promise(resolve => {
   indexedDB.open('/vorlix').onsuccess = event => {
     const files = event.target.result.transaction('FILE_DATA', 'readwrite').objectStore('FILE_DATA');
-    const request = remove ? files.delete(`/vorlix/${name}`) : files.get(`/vorlix/${name}`);
-    request.onsuccess = () => resolve(request.result ? new TextDecoder().decode(request.result.contents) : null);
+    const path = `/vorlix/${name}`;
+    const request = entry === undefined ? files.get(path) : entry === null ? files.delete(path) : files.put(entry, path);
+    request.onsuccess = () => resolve(entry === undefined && request.result
+      ? new TextDecoder().decode(request.result.contents) : null);
   };
-}), name, remove);
+}), name, entry);
 const box = selector => page.$eval(selector, element => element.getBoundingClientRect().toJSON());
 const setHidden = hidden => page.evaluate(hidden => {
   Object.defineProperty(document, 'hidden', { configurable: true, get: () => hidden });
@@ -280,8 +283,9 @@ const steps = [
     await press('Space');
     await waitFor('Play(P)');
   }],
-  ['a file the player had is gone: the game warns', async () => {
-    await storedFile('score.dat', true);
+  ['a file the player had is gone, a kept entry is no file: the game warns and goes on', async () => {
+    await storedFile('score.dat', null);
+    await storedFile('notes.txt', 'not a file');
     await page.reload();
     await waitFor('Warning: Cannot find the file "score.dat" !');
     await waitFor('Play(P)');
